@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Configures, builds and runs every test through CTest: first a plain build,
+# then the unit tests again under AddressSanitizer and UBSan.
+#   scripts/test.sh            everything
+#   QX_SKIP_SANITIZERS=1 ...   the plain build only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${QX_JOBS:-2}
+
+scripts/deps.sh
+
+build() {  # dir, extra cmake args...
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" -DQX_WERROR=ON "$@" >"$dir.configure.log" 2>&1 ||
+    { cat "$dir.configure.log"; exit 1; }
+  cmake --build "$dir" -j"$jobs"
+}
+
+run_ctest() {  # dir, extra ctest args...
+  local dir=$1
+  shift
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 120 "$@")
+}
+
+mkdir -p build
+build build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if [ "${QX_SKIP_SANITIZERS:-0}" != 1 ]; then
+  build build/asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=address,undefined
+  echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_ctest build/asan
+fi
+echo "== tests"
+run_ctest build/plain

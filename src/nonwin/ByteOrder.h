@@ -1,0 +1,55 @@
+// Explicit little- and big-endian field access for wire bytes. Never cast a
+// struct over a receive buffer: read each field through these.
+#ifndef QX_NONWIN_BYTEORDER_H
+#define QX_NONWIN_BYTEORDER_H
+
+#include <cstdint>
+
+inline uint16_t GetLE16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+inline uint32_t GetLE32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline uint64_t GetLE64(const unsigned char* p) {
+    return static_cast<uint64_t>(GetLE32(p)) | (static_cast<uint64_t>(GetLE32(p + 4)) << 32);
+}
+
+inline uint32_t GetBE32(const unsigned char* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+
+inline uint16_t GetBE16(const unsigned char* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+inline void PutLE16(unsigned char* p, uint16_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+inline void PutLE32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; i++)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+inline void PutLE64(unsigned char* p, uint64_t v) {
+    for (int i = 0; i < 8; i++)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+inline void PutBE32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; i++)
+        p[i] = static_cast<unsigned char>(v >> (8 * (3 - i)));
+}
+
+inline void PutBE16(unsigned char* p, uint16_t v) {
+    p[0] = static_cast<unsigned char>(v >> 8);
+    p[1] = static_cast<unsigned char>(v);
+}
+
+#endif  // QX_NONWIN_BYTEORDER_H
