@@ -1,0 +1,318 @@
+#include "SimServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+struct CSimServer::SConn {
+    int fd = -1;           // -1 once closed; changed under sendLock and m_lock
+    bool bNotify = false;  // a paired notification connection
+    bool bDone = false;    // its thread has finished and may be joined
+    std::thread thread;
+    std::mutex sendLock;  // one writer at a time on fd
+};
+
+namespace {
+
+bool SendAllFd(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t r = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+}  // namespace
+
+CSimServer::CSimServer(const SSimProject& prj) : m_prj(prj) {}
+
+CSimServer::~CSimServer() {
+    Stop();
+}
+
+bool CSimServer::Start(uint16_t nPort, std::string* err, const char* szAddr) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in in;
+    memset(&in, 0, sizeof in);
+    in.sin_family = AF_INET;
+    in.sin_port = htons(nPort);
+    if (inet_pton(AF_INET, szAddr, &in.sin_addr) != 1) {
+        if (err)
+            *err = std::string("not an IPv4 address: ") + szAddr;
+        ::close(fd);
+        return false;
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0 || ::listen(fd, 64) != 0) {
+        if (err) {
+            *err = "cannot listen on " + std::string(szAddr) + ":" + std::to_string(nPort) + ": " +
+                   strerror(errno);
+        }
+        ::close(fd);
+        return false;
+    }
+    socklen_t len = sizeof in;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&in), &len);
+    m_nPort = ntohs(in.sin_port);
+    m_listenFd = fd;
+    m_acceptThread = std::thread(&CSimServer::AcceptLoop, this);
+    return true;
+}
+
+void CSimServer::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_bStop || m_listenFd < 0)
+            return;
+        m_bStop = true;
+        for (auto& c : m_conns) {
+            if (c->fd >= 0)
+                ::shutdown(c->fd, SHUT_RDWR);
+        }
+    }
+    ::shutdown(m_listenFd, SHUT_RDWR);  // wakes accept
+    m_acceptThread.join();
+    // No thread is added once m_bStop is set.
+    for (auto& c : m_conns)
+        c->thread.join();
+    m_conns.clear();
+    ::close(m_listenFd);
+    m_listenFd = -1;
+}
+
+void CSimServer::Finish(const std::shared_ptr<SConn>& conn) {
+    std::lock_guard<std::mutex> send(conn->sendLock);
+    std::lock_guard<std::mutex> lock(m_lock);
+    ::close(conn->fd);
+    conn->fd = -1;
+    if (conn->bNotify) {
+        conn->bNotify = false;
+        m_nPaired--;
+    }
+    conn->bDone = true;
+    m_changed.notify_all();
+}
+
+void CSimServer::ReapFinished() {
+    for (auto it = m_conns.begin(); it != m_conns.end();) {
+        if ((*it)->bDone) {
+            (*it)->thread.join();
+            it = m_conns.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void CSimServer::AcceptLoop() {
+    for (;;) {
+        int fd = ::accept(m_listenFd, nullptr, nullptr);
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_bStop) {
+            if (fd >= 0)
+                ::close(fd);
+            return;
+        }
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return;
+        }
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        ReapFinished();
+        auto conn = std::make_shared<SConn>();
+        conn->fd = fd;
+        m_conns.push_back(conn);
+        conn->thread = std::thread(&CSimServer::Serve, this, conn);
+    }
+}
+
+void CSimServer::Serve(std::shared_ptr<SConn> conn) {
+    BYTE buf[512];
+    ssize_t n = ::recv(conn->fd, buf, sizeof buf, 0);
+    SFirstPacket first;
+    SSecondPacket second;
+    if (n > 0 && buf[0] == '7' && ParseFirstPacket(buf, static_cast<size_t>(n), first)) {
+        ServeRequests(conn, first);
+    } else if (n > 0 && buf[0] == '8' && ParseSecondPacket(buf, static_cast<size_t>(n), second)) {
+        ServeNotify(conn, second);
+    }
+    Finish(conn);
+}
+
+void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& first) {
+    SSimFaults faults;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        faults = m_faults;
+        if (first.bExtended)
+            m_lastTarget = first.text;
+    }
+    std::string reply;
+    switch (faults.first) {
+        case SSimFaults::kAccept:
+            reply = "7";
+            break;
+        case SSimFaults::kRefuse:
+            reply = "0";
+            break;
+        case SSimFaults::kRedirect:
+            reply = BuildRedirect(faults.redirectIp, faults.redirectPort);
+            break;
+        case SSimFaults::kGarbage:
+            reply = "x";
+            break;
+        case SSimFaults::kSilent:
+            return;
+    }
+    if (!SendAllFd(conn->fd, reply.data(), reply.size()) || faults.first != SSimFaults::kAccept) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_pendingIds[first.id] = true;
+    }
+
+    SSimSession session;
+    session.prj = &m_prj;
+    session.nLoginReply = faults.loginReply;
+    std::string held;
+    BYTE buf[4096];
+    for (;;) {
+        ssize_t n = ::recv(conn->fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        held.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+        while (!held.empty()) {
+            const BYTE* p = reinterpret_cast<const BYTE*>(held.data());
+            SimRequestHandler handler = FindRequestHandler(p[0]);
+            if (handler == nullptr) {
+                held.clear();  // unknown request: nothing sensible to answer
+                break;
+            }
+            std::string out;
+            long used = handler(session, p, held.size(), out);
+            if (used == 0)
+                break;
+            if (used < 0)
+                return;
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                m_requestCounts[p[0]]++;
+            }
+            held.erase(0, static_cast<size_t>(used));
+            std::lock_guard<std::mutex> lock(conn->sendLock);
+            if (!out.empty() && !SendAllFd(conn->fd, out.data(), out.size()))
+                return;
+        }
+    }
+}
+
+void CSimServer::ServeNotify(std::shared_ptr<SConn> conn, const SSecondPacket& second) {
+    SSimFaults faults;
+    bool bKnown;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        faults = m_faults;
+        bKnown = m_pendingIds.erase(second.id) > 0;
+    }
+    std::string reply;
+    if (!bKnown || faults.second == SSimFaults::kRefuse2) {
+        reply = BuildSecondRefusal();
+    } else {
+        reply = BuildSecondReply(m_prj, faults.second == SSimFaults::kShort2);
+    }
+    {
+        std::lock_guard<std::mutex> lock(conn->sendLock);
+        if (!SendAllFd(conn->fd, reply.data(), reply.size()))
+            return;
+    }
+    if (!bKnown || faults.second != SSimFaults::kAccept2)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        conn->bNotify = true;
+        m_nPaired++;
+    }
+    m_changed.notify_all();
+    // The client only reads here; a read returning means it has gone.
+    BYTE buf[256];
+    while (::recv(conn->fd, buf, sizeof buf, 0) > 0) {
+    }
+}
+
+void CSimServer::SetFaults(const SSimFaults& faults) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_faults = faults;
+}
+
+bool CSimServer::WaitForClients(size_t n, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_nPaired >= n; });
+}
+
+size_t CSimServer::ClientCount() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_nPaired;
+}
+
+bool CSimServer::Push(const std::string& bytes, const std::vector<size_t>& chunks, int gapMs) {
+    std::vector<std::shared_ptr<SConn>> targets;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (auto& c : m_conns) {
+            if (c->bNotify)
+                targets.push_back(c);
+        }
+    }
+    if (targets.empty())
+        return false;
+    bool ok = true;
+    size_t pos = 0, i = 0;
+    while (pos < bytes.size()) {
+        size_t n = i < chunks.size() ? chunks[i] : bytes.size() - pos;
+        if (n > bytes.size() - pos)
+            n = bytes.size() - pos;
+        for (auto& c : targets) {
+            std::lock_guard<std::mutex> lock(c->sendLock);
+            ok = c->fd >= 0 && SendAllFd(c->fd, bytes.data() + pos, n) && ok;
+        }
+        pos += n;
+        i++;
+        if (gapMs > 0 && pos < bytes.size()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+        }
+    }
+    return ok;
+}
+
+void CSimServer::CloseNotify() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (auto& c : m_conns) {
+        if (c->bNotify && c->fd >= 0)
+            ::shutdown(c->fd, SHUT_RDWR);
+    }
+}
+
+size_t CSimServer::RequestCount(BYTE code) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto it = m_requestCounts.find(code);
+    return it == m_requestCounts.end() ? 0 : it->second;
+}
+
+std::string CSimServer::LastTarget() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_lastTarget;
+}

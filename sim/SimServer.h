@@ -1,0 +1,87 @@
+// CSimServer: a simulated database server on one TCP endpoint. It pairs each
+// client's request and notification connections by the identifier in their
+// handshake packets, answers requests through the handlers of SimProtocol,
+// and pushes whatever a test or the program asks on the notification
+// connections. Switches in SSimFaults make it misbehave on purpose.
+//
+// Threads: one accepting, one per connection; every public member may be
+// called from any thread.
+#ifndef QX_SIM_SIMSERVER_H
+#define QX_SIM_SIMSERVER_H
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SimProject.h"
+#include "SimProtocol.h"
+
+struct SSimFaults {
+    enum EFirst { kAccept, kRefuse, kRedirect, kGarbage, kSilent };
+    enum ESecond { kAccept2, kRefuse2, kShort2 };
+    EFirst first = kAccept;
+    uint32_t redirectIp = 0x0100007F;  // network order: 127.0.0.1
+    uint16_t redirectPort = 0;
+    ESecond second = kAccept2;
+    int loginReply = -1;  // >= 0: answer every login with this byte
+};
+
+class CSimServer {
+public:
+    explicit CSimServer(const SSimProject& prj);
+    ~CSimServer();
+    CSimServer(const CSimServer&) = delete;
+    CSimServer& operator=(const CSimServer&) = delete;
+
+    // Listens on szAddr:nPort (0 = ephemeral). False with a message in err.
+    bool Start(uint16_t nPort = 0, std::string* err = nullptr, const char* szAddr = "127.0.0.1");
+    void Stop();
+    uint16_t Port() const { return m_nPort; }
+
+    void SetFaults(const SSimFaults& faults);
+    // Waits up to timeoutMs for n clients to have both connections paired.
+    bool WaitForClients(size_t n, int timeoutMs);
+    size_t ClientCount() const;
+    // Sends bytes on every paired notification connection, as writes of the
+    // sizes in chunks (the rest in one), pausing gapMs between writes.
+    bool Push(const std::string& bytes, const std::vector<size_t>& chunks = {}, int gapMs = 0);
+    // Closes every notification connection, as a server going away does.
+    void CloseNotify();
+    // How many requests of this code have been answered.
+    size_t RequestCount(BYTE code) const;
+    // The relay target text of the last extended first packet.
+    std::string LastTarget() const;
+
+private:
+    struct SConn;
+    void AcceptLoop();
+    void Serve(std::shared_ptr<SConn> conn);
+    void ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& first);
+    void ServeNotify(std::shared_ptr<SConn> conn, const SSecondPacket& second);
+    // The connection's own thread, at its end: closes it.
+    void Finish(const std::shared_ptr<SConn>& conn);
+    // Under m_lock: joins the threads of finished connections.
+    void ReapFinished();
+
+    const SSimProject m_prj;
+    int m_listenFd = -1;
+    uint16_t m_nPort = 0;
+    std::thread m_acceptThread;
+
+    mutable std::mutex m_lock;  // guards everything below
+    std::condition_variable m_changed;
+    bool m_bStop = false;
+    SSimFaults m_faults;
+    std::vector<std::shared_ptr<SConn>> m_conns;
+    std::map<std::string, bool> m_pendingIds;  // request connections awaiting their pair
+    size_t m_nPaired = 0;
+    std::map<BYTE, size_t> m_requestCounts;
+    std::string m_lastTarget;
+};
+
+#endif  // QX_SIM_SIMSERVER_H

@@ -1,0 +1,92 @@
+// qxdb-sim: serves a project folder as a simulated database server.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "SimServer.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qxdb-sim [--port N] [--bind ADDR] PROJECT_FOLDER\n"
+    "\n"
+    "Serves PROJECT_FOLDER as a simulated real-time database server until\n"
+    "interrupted (SIGINT or SIGTERM).\n"
+    "\n"
+    "  --port N     TCP port to listen on (default 80; 0 picks a free one)\n"
+    "  --bind ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --help       show this text\n"
+    "\n"
+    "PROJECT_FOLDER/project.txt describes the project, a setting a line:\n"
+    "  name NAME                  project name\n"
+    "  title TEXT                 project title\n"
+    "  user NAME PASSWORD RIGHTS  a user and its rights word (0x08 allows writes)\n"
+    "\n"
+    "Once listening it prints 'listening on ADDR:PORT' on standard output.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long nPort = 80;
+    std::string bind = "127.0.0.1", folder;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            fputs(kUsage, stdout);
+            return 0;
+        } else if ((a == "--port" || a == "--bind") && i + 1 < argc) {
+            if (a == "--bind") {
+                bind = argv[++i];
+                continue;
+            }
+            char* end = nullptr;
+            nPort = strtol(argv[++i], &end, 10);
+            if (*end != '\0' || nPort < 0 || nPort > 65535) {
+                fprintf(stderr, "qxdb-sim: bad port '%s'\n", argv[i]);
+                return 2;
+            }
+        } else if (!a.empty() && a[0] != '-' && folder.empty()) {
+            folder = a;
+        } else {
+            fprintf(stderr, "qxdb-sim: unexpected argument '%s'\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (folder.empty()) {
+        fprintf(stderr, "qxdb-sim: no project folder given\n%s", kUsage);
+        return 2;
+    }
+
+    SSimProject prj;
+    std::string err;
+    if (!prj.Load(folder, err)) {
+        fprintf(stderr, "qxdb-sim: bad project folder: %s\n", err.c_str());
+        return 1;
+    }
+
+    // Taken by sigwait below, so that the stop happens on this thread.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    CSimServer server(prj);
+    if (!server.Start(static_cast<uint16_t>(nPort), &err, bind.c_str())) {
+        fprintf(stderr, "qxdb-sim: %s\n", err.c_str());
+        return 1;
+    }
+    printf("qxdb-sim: project '%s' listening on %s:%u\n", prj.name.c_str(), bind.c_str(),
+           server.Port());
+    fflush(stdout);
+
+    int sig = 0;
+    sigwait(&stop, &sig);
+    server.Stop();
+    printf("qxdb-sim: stopped (%s)\n", strsignal(sig));
+    return 0;
+}

@@ -1,0 +1,44 @@
+// Framing of the messages the server pushes on the notification connection,
+// as a pure function over the bytes received. A message is either
+//   a tag change:     driver id (LE16 != 0xFFFF), tag position (LE16), and
+//                     the value untyped, in the tag's present type; or
+//   a server message: 0xFFFF, a type byte, and a body whose length the type
+//                     fixes (types 16 to 21 end with a NUL-terminated text).
+#ifndef QX_NOTIFYFRAME_H
+#define QX_NOTIFYFRAME_H
+
+#include <cstddef>
+
+#include "XVariant.h"
+
+const size_t kRtAlarmRecordLen = 32;
+
+// What the framer needs to know of the connection's drivers.
+class INotifyTags {
+public:
+    virtual ~INotifyTags() {}
+    // The present type of tag pos of driver id; false when there is no such
+    // driver or tag.
+    virtual bool GetTagType(WORD id, WORD pos, VARTYPE& vt) const = 0;
+};
+
+enum ENotifyKind { kNotifyTag, kNotifyAlarm, kNotifySkip };
+
+struct SNotifyMsg {
+    ENotifyKind kind = kNotifySkip;
+    BYTE type = 0;                  // server messages: the type byte
+    WORD id = 0;                    // tag changes: driver id
+    WORD pos = 0;                   // tag changes: tag position
+    XVariant value;                 // tag changes: the new value
+    const BYTE* pRecord = nullptr;  // alarms: the 32-byte record, inside the input
+};
+
+// Framing results besides a message length (> 0).
+const size_t kFrameNeedMore = 0;  // the bytes end inside the message
+const size_t kFrameBad = 0xFFFF;  // cannot be framed: drop the rest of the read
+
+// Frames the one message at p[0, n): returns its length with msg filled, or
+// kFrameNeedMore, or kFrameBad. Reads nothing outside p[0, n).
+size_t FrameNotify(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg);
+
+#endif  // QX_NOTIFYFRAME_H

@@ -1,0 +1,221 @@
+#include "SyncSocket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+timeval MillisToTimeval(int nTimeOut) {
+    timeval tv;
+    tv.tv_sec = nTimeOut / 1000;
+    tv.tv_usec = (nTimeOut % 1000) * 1000;
+    return tv;
+}
+
+// Waits for the socket to become readable (or writable); false on time-out.
+bool WaitFor(SOCKET h, short events, int nTimeOut) {
+    pollfd pfd;
+    pfd.fd = h;
+    pfd.events = events;
+    pfd.revents = 0;
+    return poll(&pfd, 1, nTimeOut) > 0;
+}
+
+}  // namespace
+
+CSyncSocket::~CSyncSocket() {
+    if (m_hSocket != INVALID_SOCKET)
+        ::close(m_hSocket);
+}
+
+bool CSyncSocket::IsSocket() const {
+    SOCKET h = m_hSocket;
+    return h != 0 && h != INVALID_SOCKET;
+}
+
+int CSyncSocket::_Send(const void* lpBuf, int nBufLen, int nFlags) {
+    return static_cast<int>(::send(m_hSocket, lpBuf, nBufLen, nFlags | MSG_NOSIGNAL));
+}
+
+int CSyncSocket::_Recv(void* lpBuf, int nBufLen, int nFlags) {
+    return static_cast<int>(::recv(m_hSocket, lpBuf, nBufLen, nFlags));
+}
+
+bool CSyncSocket::Create(UINT nSocketPort, int nSocketType, LPCTSTR lpszSocketAddress,
+                         bool bReuse) {
+    if (m_hSocket != INVALID_SOCKET)
+        return true;
+    SOCKET h = ::socket(AF_INET, nSocketType, 0);
+    if (h == INVALID_SOCKET)
+        return false;
+    if (nSocketPort != 0 || lpszSocketAddress != nullptr) {
+        if (bReuse) {
+            int on = 1;
+            setsockopt(h, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        }
+        sockaddr_in in;
+        CreateAddrIn(lpszSocketAddress, nSocketPort, in);
+        if (::bind(h, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0) {
+            ::close(h);
+            return false;
+        }
+    }
+    m_hSocket = h;
+    return true;
+}
+
+void CSyncSocket::CreateAddrIn(LPCTSTR szAddr, UINT nPort, sockaddr_in& in) {
+    ULONG uIp = 0;
+    if (szAddr != nullptr) {
+        in_addr_t a = inet_addr(szAddr);
+        if (a == 0 || a == INADDR_NONE) {
+            addrinfo hints;
+            memset(&hints, 0, sizeof hints);
+            hints.ai_family = AF_INET;
+            addrinfo* res = nullptr;
+            if (getaddrinfo(szAddr, nullptr, &hints, &res) == 0 && res != nullptr) {
+                a = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+            }
+            if (res)
+                freeaddrinfo(res);
+        }
+        uIp = a;
+    }
+    CreateAddrIn(uIp, nPort, in);
+}
+
+void CSyncSocket::CreateAddrIn(ULONG uIp, UINT nPort, sockaddr_in& in) {
+    memset(&in, 0, sizeof in);
+    in.sin_family = AF_INET;
+    in.sin_port = htons(static_cast<uint16_t>(nPort));
+    in.sin_addr.s_addr = static_cast<in_addr_t>(uIp);
+}
+
+bool CSyncSocket::_Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
+    sockaddr_in in;
+    CreateAddrIn(lpszHostAddress, nHostPort, in);
+    return ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0;
+}
+
+bool CSyncSocket::_Connect(ULONG uIp, UINT nHostPort) {
+    sockaddr_in in;
+    CreateAddrIn(uIp, nHostPort, in);
+    return ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0;
+}
+
+void CSyncSocket::Close() {
+    SOCKET h = m_hSocket.exchange(INVALID_SOCKET);
+    if (h != 0 && h != INVALID_SOCKET)
+        ::close(h);
+}
+
+void CSyncSocket::Shutdown() {
+    SOCKET h = m_hSocket;
+    if (h != 0 && h != INVALID_SOCKET)
+        ::shutdown(h, SHUT_RDWR);
+}
+
+bool CSyncSocket::SetRecvTimeOut(int nTimeOut) {
+    timeval tv = MillisToTimeval(nTimeOut);
+    return setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool CSyncSocket::SetSendTimeOut(int nTimeOut) {
+    timeval tv = MillisToTimeval(nTimeOut);
+    return setsockopt(m_hSocket, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool CSyncSocket::SetTimeOut(int nTimeOut) {
+    if (nTimeOut == 0)
+        return true;
+    return SetRecvTimeOut(nTimeOut) && SetSendTimeOut(nTimeOut);
+}
+
+bool CSyncSocket::GetRecvTimeOut(int& nTimeOut) {
+    timeval tv;
+    socklen_t len = sizeof tv;
+    if (getsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, &len) != 0)
+        return false;
+    nTimeOut = static_cast<int>(tv.tv_sec * 1000 + tv.tv_usec / 1000);
+    return true;
+}
+
+bool CSyncSocket::SendAll(const void* lpBuf, int nBufLen, int nFlags) {
+    if (nBufLen < 0)
+        return false;
+    const char* p = static_cast<const char*>(lpBuf);
+    while (nBufLen > 0) {
+        int n = _Send(p, nBufLen, nFlags);
+        if (n < 1)
+            return false;
+        p += n;
+        nBufLen -= n;
+    }
+    return true;
+}
+
+bool CSyncSocket::RecvAll(void* lpBuf, int nBufLen, int nFlags) {
+    if (nBufLen < 0)
+        return false;
+    char* p = static_cast<char*>(lpBuf);
+    while (nBufLen > 0) {
+        int n = _Recv(p, nBufLen, nFlags);
+        if (n < 1)
+            return false;
+        p += n;
+        nBufLen -= n;
+    }
+    return true;
+}
+
+bool CSyncSocket::SendTimeOut(const void* pBuffer, int dwSize, int nTimeOut) {
+    if (!WaitFor(m_hSocket, POLLOUT, nTimeOut))
+        return false;
+    return _Send(pBuffer, dwSize) == dwSize;
+}
+
+int CSyncSocket::RecvTimeOut(void* lpBuf, int nBufLen, int nTimeOut) {
+    if (!WaitFor(m_hSocket, POLLIN, nTimeOut))
+        return -3;
+    return _Recv(lpBuf, nBufLen);
+}
+
+SOCKET CSyncSocket::Accept(sockaddr_in* pAddr) {
+    socklen_t len = sizeof(sockaddr_in);
+    return ::accept(m_hSocket, reinterpret_cast<sockaddr*>(pAddr), pAddr ? &len : nullptr);
+}
+
+int CSyncSocket::_SendTo(const void* lpBuf, int nBufLen, UINT nHostPort, LPCTSTR lpszHostAddress,
+                         int nFlags) {
+    sockaddr_in in;
+    CreateAddrIn(lpszHostAddress, nHostPort, in);
+    return static_cast<int>(
+        ::sendto(m_hSocket, lpBuf, nBufLen, nFlags, reinterpret_cast<sockaddr*>(&in), sizeof in));
+}
+
+int CSyncSocket::_RecvFrom(void* lpBuf, int nBufLen, sockaddr_in* pAddr, int nFlags) {
+    socklen_t len = sizeof(sockaddr_in);
+    return static_cast<int>(::recvfrom(m_hSocket, lpBuf, nBufLen, nFlags,
+                                       reinterpret_cast<sockaddr*>(pAddr), pAddr ? &len : nullptr));
+}
+
+bool CScnSocket::_Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
+    if (m_nCenterIp != 0)
+        return CSyncSocket::_Connect(m_nCenterIp, nHostPort);
+    return CSyncSocket::_Connect(lpszHostAddress, nHostPort);
+}
+
+void CScnSocket::Close() {
+    m_nCenterIp = 0;
+    CSyncSocket::Close();
+}
+
+int CReqTimeSock::_Send(const void* lpBuf, int nBufLen, int nFlags) {
+    m_lastReqTime = time(nullptr);
+    return CSyncSocket::_Send(lpBuf, nBufLen, nFlags);
+}
