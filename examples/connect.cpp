@@ -12,8 +12,7 @@ int main(int argc, char** argv) {
     CDBCore core;
     int ret = core._Connect(argv[1], argv[2], argv[3]);
     printf("connect result: %d\n", ret);
-    if (ret != 0)
-        return 1;
+    if (ret != 0) return 1;
     printf("project name:   %s\n", CT2UTF8(core.m_strPrjName).c_str());
     printf("project title:  %s\n", CT2UTF8(core.m_strTitle).c_str());
     printf("rights word:    0x%08X\n", core.m_nRights);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures, builds and runs every test through CTest: first a plain build,
-# then the unit tests again under AddressSanitizer and UBSan.
+# Configures, builds and runs every test through CTest: under AddressSanitizer
+# with UBSan, under ThreadSanitizer, and last in the plain build, whose
+# summary ends the output.
 #   scripts/test.sh            everything
 #   QX_SKIP_SANITIZERS=1 ...   the plain build only
 set -euo pipefail
@@ -31,6 +32,9 @@ if [ "${QX_SKIP_SANITIZERS:-0}" != 1 ]; then
   echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_ctest build/asan
+  build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread
+  echo "== tests under ThreadSanitizer"
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build/tsan
 fi
 echo "== tests"
 run_ctest build/plain

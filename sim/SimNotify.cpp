@@ -67,9 +67,7 @@ std::string SimServerMsg(BYTE type, uint16_t id, uint16_t pos, const char* text,
         PutLE16(p + 3, id);
         PutLE16(p + 5, pos);
     }
-    if (type >= 16 && type <= 21)
-        memcpy(p + 7, text, strlen(text));
-    if ((type == 1 || type == 3) && record)
-        memcpy(p + 3, record, 32);
+    if (type >= 16 && type <= 21) memcpy(p + 7, text, strlen(text));
+    if ((type == 1 || type == 3) && record) memcpy(p + 3, record, 32);
     return msg;
 }

@@ -12,8 +12,7 @@ namespace {
 
 std::string Trim(const std::string& s) {
     size_t a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos)
-        return std::string();
+    if (a == std::string::npos) return std::string();
     size_t b = s.find_last_not_of(" \t\r\n");
     return s.substr(a, b - a + 1);
 }
@@ -49,8 +48,7 @@ bool SSimProject::Parse(const std::string& text, std::string& err) {
     while (std::getline(in, line)) {
         nLine++;
         line = Trim(line);
-        if (line.empty() || line[0] == '#')
-            continue;
+        if (line.empty() || line[0] == '#') continue;
         size_t sp = line.find_first_of(" \t");
         std::string key = line.substr(0, sp);
         std::string rest = sp == std::string::npos ? std::string() : Trim(line.substr(sp));
@@ -82,8 +80,7 @@ bool SSimProject::Parse(const std::string& text, std::string& err) {
 
 const SSimUser* SSimProject::FindUser(const std::string& userName) const {
     for (const SSimUser& u : users) {
-        if (u.name == userName)
-            return &u;
+        if (u.name == userName) return &u;
     }
     return nullptr;
 }
@@ -92,8 +89,7 @@ void SSimProject::DrvInfoStamp(uint32_t& time, uint32_t& size) const {
     time = 0;
     size = 0;
     struct stat st;
-    if (folder.empty() || stat((folder + "/RecData/drvinfo.dat").c_str(), &st) != 0)
-        return;
+    if (folder.empty() || stat((folder + "/RecData/drvinfo.dat").c_str(), &st) != 0) return;
     time = static_cast<uint32_t>(st.st_mtime);
     size = static_cast<uint32_t>(st.st_size);
 }

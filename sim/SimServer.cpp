@@ -23,8 +23,7 @@ namespace {
 bool SendAllFd(int fd, const char* p, size_t n) {
     while (n > 0) {
         ssize_t r = ::send(fd, p, n, MSG_NOSIGNAL);
-        if (r <= 0)
-            return false;
+        if (r <= 0) return false;
         p += r;
         n -= static_cast<size_t>(r);
     }
@@ -48,8 +47,7 @@ bool CSimServer::Start(uint16_t nPort, std::string* err, const char* szAddr) {
     in.sin_family = AF_INET;
     in.sin_port = htons(nPort);
     if (inet_pton(AF_INET, szAddr, &in.sin_addr) != 1) {
-        if (err)
-            *err = std::string("not an IPv4 address: ") + szAddr;
+        if (err) *err = std::string("not an IPv4 address: ") + szAddr;
         ::close(fd);
         return false;
     }
@@ -72,12 +70,10 @@ bool CSimServer::Start(uint16_t nPort, std::string* err, const char* szAddr) {
 void CSimServer::Stop() {
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        if (m_bStop || m_listenFd < 0)
-            return;
+        if (m_bStop || m_listenFd < 0) return;
         m_bStop = true;
         for (auto& c : m_conns) {
-            if (c->fd >= 0)
-                ::shutdown(c->fd, SHUT_RDWR);
+            if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
         }
     }
     ::shutdown(m_listenFd, SHUT_RDWR);  // wakes accept
@@ -119,18 +115,17 @@ void CSimServer::AcceptLoop() {
         int fd = ::accept(m_listenFd, nullptr, nullptr);
         std::lock_guard<std::mutex> lock(m_lock);
         if (m_bStop) {
-            if (fd >= 0)
-                ::close(fd);
+            if (fd >= 0) ::close(fd);
             return;
         }
         if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
+            if (errno == EINTR || errno == ECONNABORTED) continue;
             return;
         }
         int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         ReapFinished();
+        m_nAccepted++;
         auto conn = std::make_shared<SConn>();
         conn->fd = fd;
         m_conns.push_back(conn);
@@ -156,8 +151,7 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
     {
         std::lock_guard<std::mutex> lock(m_lock);
         faults = m_faults;
-        if (first.bExtended)
-            m_lastTarget = first.text;
+        if (first.bExtended) m_lastTarget = first.text;
     }
     std::string reply;
     switch (faults.first) {
@@ -191,8 +185,7 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
     BYTE buf[4096];
     for (;;) {
         ssize_t n = ::recv(conn->fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         held.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
         while (!held.empty()) {
             const BYTE* p = reinterpret_cast<const BYTE*>(held.data());
@@ -203,18 +196,15 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
             }
             std::string out;
             long used = handler(session, p, held.size(), out);
-            if (used == 0)
-                break;
-            if (used < 0)
-                return;
+            if (used == 0) break;
+            if (used < 0) return;
             {
                 std::lock_guard<std::mutex> lock(m_lock);
                 m_requestCounts[p[0]]++;
             }
             held.erase(0, static_cast<size_t>(used));
             std::lock_guard<std::mutex> lock(conn->sendLock);
-            if (!out.empty() && !SendAllFd(conn->fd, out.data(), out.size()))
-                return;
+            if (!out.empty() && !SendAllFd(conn->fd, out.data(), out.size())) return;
         }
     }
 }
@@ -235,11 +225,9 @@ void CSimServer::ServeNotify(std::shared_ptr<SConn> conn, const SSecondPacket& s
     }
     {
         std::lock_guard<std::mutex> lock(conn->sendLock);
-        if (!SendAllFd(conn->fd, reply.data(), reply.size()))
-            return;
+        if (!SendAllFd(conn->fd, reply.data(), reply.size())) return;
     }
-    if (!bKnown || faults.second != SSimFaults::kAccept2)
-        return;
+    if (!bKnown || faults.second != SSimFaults::kAccept2) return;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         conn->bNotify = true;
@@ -273,18 +261,15 @@ bool CSimServer::Push(const std::string& bytes, const std::vector<size_t>& chunk
     {
         std::lock_guard<std::mutex> lock(m_lock);
         for (auto& c : m_conns) {
-            if (c->bNotify)
-                targets.push_back(c);
+            if (c->bNotify) targets.push_back(c);
         }
     }
-    if (targets.empty())
-        return false;
+    if (targets.empty()) return false;
     bool ok = true;
     size_t pos = 0, i = 0;
     while (pos < bytes.size()) {
         size_t n = i < chunks.size() ? chunks[i] : bytes.size() - pos;
-        if (n > bytes.size() - pos)
-            n = bytes.size() - pos;
+        if (n > bytes.size() - pos) n = bytes.size() - pos;
         for (auto& c : targets) {
             std::lock_guard<std::mutex> lock(c->sendLock);
             ok = c->fd >= 0 && SendAllFd(c->fd, bytes.data() + pos, n) && ok;
@@ -301,9 +286,13 @@ bool CSimServer::Push(const std::string& bytes, const std::vector<size_t>& chunk
 void CSimServer::CloseNotify() {
     std::lock_guard<std::mutex> lock(m_lock);
     for (auto& c : m_conns) {
-        if (c->bNotify && c->fd >= 0)
-            ::shutdown(c->fd, SHUT_RDWR);
+        if (c->bNotify && c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
     }
+}
+
+size_t CSimServer::AcceptCount() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_nAccepted;
 }
 
 size_t CSimServer::RequestCount(BYTE code) const {

@@ -52,6 +52,8 @@ public:
     bool Push(const std::string& bytes, const std::vector<size_t>& chunks = {}, int gapMs = 0);
     // Closes every notification connection, as a server going away does.
     void CloseNotify();
+    // How many connections have been accepted in all.
+    size_t AcceptCount() const;
     // How many requests of this code have been answered.
     size_t RequestCount(BYTE code) const;
     // The relay target text of the last extended first packet.
@@ -80,6 +82,7 @@ private:
     std::vector<std::shared_ptr<SConn>> m_conns;
     std::map<std::string, bool> m_pendingIds;  // request connections awaiting their pair
     size_t m_nPaired = 0;
+    size_t m_nAccepted = 0;
     std::map<BYTE, size_t> m_requestCounts;
     std::string m_lastTarget;
 };

@@ -68,6 +68,8 @@ int main(int argc, char** argv) {
     }
 
     // Taken by sigwait below, so that the stop happens on this thread.
+    // A shell starts background jobs with SIGINT ignored; take it back.
+    signal(SIGINT, SIG_DFL);
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);

@@ -63,14 +63,12 @@ void CClientSock::GetGatewayMac(ULONG, BYTE mac[6]) {
 }
 
 int CClientSock::ReqSend(const void* lpBuf, int nBufLen) {
-    if (nBufLen < 1)
-        return nBufLen;
+    if (nBufLen < 1) return nBufLen;
     const char* p = static_cast<const char*>(lpBuf);
     int nTotal = 0;
     while (nTotal < nBufLen) {
         int n = m_reqSock._Send(p + nTotal, nBufLen - nTotal);
-        if (n <= 0)
-            return n;
+        if (n <= 0) return n;
         nTotal += n;
     }
     return nBufLen;
@@ -90,8 +88,7 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
     SHostAddr addr;
     HRESULT hr = ParseHostText(szHost, addr);
     if (hr != 0) {
-        if (addr.bCentre)
-            m_bLocalDB = false;
+        if (addr.bCentre) m_bLocalDB = false;
         return hr;
     }
     int nTimeOut;
@@ -110,8 +107,7 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
     CoCreateGuid(guid);
     BYTE id[16];
     GuidToBytes(guid, id);
-    if (!m_reqSock.Create() || !m_reqSock._Connect(strConnect, addr.nPort))
-        return kConnectFailed;
+    if (!m_reqSock.Create() || !m_reqSock._Connect(strConnect, addr.nPort)) return kConnectFailed;
     m_reqSock.SetTimeOut(nTimeOut);
 
     BYTE packet[kHandshakeBufLen];
@@ -119,8 +115,7 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
     BYTE mac[6];
     GetGatewayMac(addr.bCentre ? addr.nCentreIp : 0, mac);
     int nPacket = BuildFirstPacket(id, bRelayPort, mac, strConnect, packet);
-    if (nPacket == 0 || m_reqSock._Send(packet, nPacket) != nPacket)
-        return kConnectFailed;
+    if (nPacket == 0 || m_reqSock._Send(packet, nPacket) != nPacket) return kConnectFailed;
 
     BYTE reply[kHandshakeBufLen];
     int nReply = m_reqSock._Recv(reply, sizeof reply);
@@ -138,28 +133,23 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
             fflush(stdout);
             m_reqSock.Close();
             m_rcvSock.SetP2PCenterIp(0);
-            if (nRedirects >= kMaxRedirects)
-                return kConnectFailed;
+            if (nRedirects >= kMaxRedirects) return kConnectFailed;
             return ConnectDB(strLan, strPrjName, strTitle, ackRegReq, bAccessDB, nRedirects + 1);
     }
 
     sched_yield();
-    if (!m_rcvSock.Create() || !m_rcvSock._Connect(strConnect, addr.nPort))
-        return kConnectFailed;
+    if (!m_rcvSock.Create() || !m_rcvSock._Connect(strConnect, addr.nPort)) return kConnectFailed;
     m_rcvSock.SetTimeOut(nTimeOut);
 
     char szHostName[256] = {0};
     gethostname(szHostName, sizeof szHostName - 1);
     nPacket = BuildSecondPacket(id, szHostName, bAccessDB, packet);
-    if (nPacket == 0 || m_rcvSock._Send(packet, nPacket) != nPacket)
-        return kConnectFailed;
+    if (nPacket == 0 || m_rcvSock._Send(packet, nPacket) != nPacket) return kConnectFailed;
 
     nReply = m_rcvSock._Recv(reply, sizeof reply);
-    if (nReply < 1)
-        return kConnectFailed;
+    if (nReply < 1) return kConnectFailed;
     int ret = ParseSecondReply(reply, nReply, ackRegReq, strPrjName, strTitle);
-    if (ret != 0)
-        return ret;
+    if (ret != 0) return ret;
     m_rcvSock.SetTimeOut(kNoTimeOut);
     sched_yield();
     return 0;

@@ -30,8 +30,7 @@ int BuildFirstPacket(const BYTE id[16], bool bExtended, const BYTE mac[6], const
     memcpy(plain, id, 16);
     if (bExtended) {
         size_t len = strlen(szText);
-        if (len > 249)
-            return 0;
+        if (len > 249) return 0;
         memcpy(plain + 16, mac, 6);
         memcpy(plain + 22, szText, len + 1);
         n = 23 + static_cast<int>(len);
@@ -56,12 +55,9 @@ int BuildSecondPacket(const BYTE id[16], const char* szHostName, bool bAccessDB,
 }
 
 EFirstReply ParseFirstReply(const BYTE* p, int n, bool bRelayPort, CString& strLan) {
-    if (n < 1)
-        return kFirstBad;
-    if (p[0] == '0')
-        return kFirstRefuse;
-    if (p[0] != '7')
-        return kFirstBad;
+    if (n < 1) return kFirstBad;
+    if (p[0] == '0') return kFirstRefuse;
+    if (p[0] != '7') return kFirstBad;
     if (bRelayPort && n >= 10 && strncasecmp(reinterpret_cast<const char*>(p + 1), "lan", 3) == 0) {
         in_addr ip;
         memcpy(&ip.s_addr, p + 4, 4);  // already in network order
@@ -78,13 +74,10 @@ EFirstReply ParseFirstReply(const BYTE* p, int n, bool bRelayPort, CString& strL
 int ParseSecondReply(const BYTE* p, int n, SNAckRegReq& ack, CString& strPrjName,
                      CString& strTitle) {
     BYTE plain[kHandshakeBufLen];
-    if (n < 0 || n > kHandshakeBufLen)
-        return kConnectFailed;
+    if (n < 0 || n > kHandshakeBufLen) return kConnectFailed;
     int m = DecryptPacket(n, p, kHandshakeBufLen, plain);
-    if (m == 1 && plain[0] == '0')
-        return kConnectRefused;
-    if (m < 60 || plain[0] != '8')
-        return kConnectFailed;
+    if (m == 1 && plain[0] == '0') return kConnectRefused;
+    if (m < 60 || plain[0] != '8') return kConnectFailed;
     memcpy(&ack, plain + 1, sizeof ack);
     strPrjName = TextAt(plain + 59, m - 59);
     int nAfter = 59 + strPrjName.GetLength() + 1;

@@ -31,18 +31,15 @@ HRESULT ParseHostText(LPCTSTR szHost, SHostAddr& addr) {
         addr.bCentre = true;
         addr.nPort = kCentrePort;
         int nColon = strHost.Find(':');
-        if (nColon < 0)
-            return E_INVALIDARG;
+        if (nColon < 0) return E_INVALIDARG;
         CString strCentre = strHost.Left(nColon);
         addr.strTarget = strHost.Mid(nColon + 1);
-        if (addr.strTarget.GetLength() > kMaxHostText)
-            return E_FAIL;
+        if (addr.strTarget.GetLength() > kMaxHostText) return E_FAIL;
         int nParen = strCentre.Find('(');
         CString strIp = nParen < 0 ? CString(QX_P2P_CENTRE_IP) : strCentre.Mid(nParen + 1);
         strIp.TrimRight(')');
         in_addr ip;
-        if (inet_pton(AF_INET, strIp, &ip) != 1 || ip.s_addr == 0)
-            return E_INVALIDARG;
+        if (inet_pton(AF_INET, strIp, &ip) != 1 || ip.s_addr == 0) return E_INVALIDARG;
         addr.nCentreIp = ip.s_addr;
         return 0;
     }
@@ -53,7 +50,6 @@ HRESULT ParseHostText(LPCTSTR szHost, SHostAddr& addr) {
     } else {
         addr.strHost = strHost;
     }
-    if (addr.strHost.GetLength() > kMaxHostText)
-        return E_FAIL;
+    if (addr.strHost.GetLength() > kMaxHostText) return E_FAIL;
     return 0;
 }

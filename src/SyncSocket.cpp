@@ -29,8 +29,7 @@ bool WaitFor(SOCKET h, short events, int nTimeOut) {
 }  // namespace
 
 CSyncSocket::~CSyncSocket() {
-    if (m_hSocket != INVALID_SOCKET)
-        ::close(m_hSocket);
+    if (m_hSocket != INVALID_SOCKET) ::close(m_hSocket);
 }
 
 bool CSyncSocket::IsSocket() const {
@@ -48,11 +47,9 @@ int CSyncSocket::_Recv(void* lpBuf, int nBufLen, int nFlags) {
 
 bool CSyncSocket::Create(UINT nSocketPort, int nSocketType, LPCTSTR lpszSocketAddress,
                          bool bReuse) {
-    if (m_hSocket != INVALID_SOCKET)
-        return true;
+    if (m_hSocket != INVALID_SOCKET) return true;
     SOCKET h = ::socket(AF_INET, nSocketType, 0);
-    if (h == INVALID_SOCKET)
-        return false;
+    if (h == INVALID_SOCKET) return false;
     if (nSocketPort != 0 || lpszSocketAddress != nullptr) {
         if (bReuse) {
             int on = 1;
@@ -81,8 +78,7 @@ void CSyncSocket::CreateAddrIn(LPCTSTR szAddr, UINT nPort, sockaddr_in& in) {
             if (getaddrinfo(szAddr, nullptr, &hints, &res) == 0 && res != nullptr) {
                 a = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
             }
-            if (res)
-                freeaddrinfo(res);
+            if (res) freeaddrinfo(res);
         }
         uIp = a;
     }
@@ -110,14 +106,12 @@ bool CSyncSocket::_Connect(ULONG uIp, UINT nHostPort) {
 
 void CSyncSocket::Close() {
     SOCKET h = m_hSocket.exchange(INVALID_SOCKET);
-    if (h != 0 && h != INVALID_SOCKET)
-        ::close(h);
+    if (h != 0 && h != INVALID_SOCKET) ::close(h);
 }
 
 void CSyncSocket::Shutdown() {
     SOCKET h = m_hSocket;
-    if (h != 0 && h != INVALID_SOCKET)
-        ::shutdown(h, SHUT_RDWR);
+    if (h != 0 && h != INVALID_SOCKET) ::shutdown(h, SHUT_RDWR);
 }
 
 bool CSyncSocket::SetRecvTimeOut(int nTimeOut) {
@@ -131,28 +125,24 @@ bool CSyncSocket::SetSendTimeOut(int nTimeOut) {
 }
 
 bool CSyncSocket::SetTimeOut(int nTimeOut) {
-    if (nTimeOut == 0)
-        return true;
+    if (nTimeOut == 0) return true;
     return SetRecvTimeOut(nTimeOut) && SetSendTimeOut(nTimeOut);
 }
 
 bool CSyncSocket::GetRecvTimeOut(int& nTimeOut) {
     timeval tv;
     socklen_t len = sizeof tv;
-    if (getsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, &len) != 0)
-        return false;
+    if (getsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, &len) != 0) return false;
     nTimeOut = static_cast<int>(tv.tv_sec * 1000 + tv.tv_usec / 1000);
     return true;
 }
 
 bool CSyncSocket::SendAll(const void* lpBuf, int nBufLen, int nFlags) {
-    if (nBufLen < 0)
-        return false;
+    if (nBufLen < 0) return false;
     const char* p = static_cast<const char*>(lpBuf);
     while (nBufLen > 0) {
         int n = _Send(p, nBufLen, nFlags);
-        if (n < 1)
-            return false;
+        if (n < 1) return false;
         p += n;
         nBufLen -= n;
     }
@@ -160,13 +150,11 @@ bool CSyncSocket::SendAll(const void* lpBuf, int nBufLen, int nFlags) {
 }
 
 bool CSyncSocket::RecvAll(void* lpBuf, int nBufLen, int nFlags) {
-    if (nBufLen < 0)
-        return false;
+    if (nBufLen < 0) return false;
     char* p = static_cast<char*>(lpBuf);
     while (nBufLen > 0) {
         int n = _Recv(p, nBufLen, nFlags);
-        if (n < 1)
-            return false;
+        if (n < 1) return false;
         p += n;
         nBufLen -= n;
     }
@@ -174,14 +162,12 @@ bool CSyncSocket::RecvAll(void* lpBuf, int nBufLen, int nFlags) {
 }
 
 bool CSyncSocket::SendTimeOut(const void* pBuffer, int dwSize, int nTimeOut) {
-    if (!WaitFor(m_hSocket, POLLOUT, nTimeOut))
-        return false;
+    if (!WaitFor(m_hSocket, POLLOUT, nTimeOut)) return false;
     return _Send(pBuffer, dwSize) == dwSize;
 }
 
 int CSyncSocket::RecvTimeOut(void* lpBuf, int nBufLen, int nTimeOut) {
-    if (!WaitFor(m_hSocket, POLLIN, nTimeOut))
-        return -3;
+    if (!WaitFor(m_hSocket, POLLIN, nTimeOut)) return -3;
     return _Recv(lpBuf, nBufLen);
 }
 
@@ -205,8 +191,7 @@ int CSyncSocket::_RecvFrom(void* lpBuf, int nBufLen, sockaddr_in* pAddr, int nFl
 }
 
 bool CScnSocket::_Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
-    if (m_nCenterIp != 0)
-        return CSyncSocket::_Connect(m_nCenterIp, nHostPort);
+    if (m_nCenterIp != 0) return CSyncSocket::_Connect(m_nCenterIp, nHostPort);
     return CSyncSocket::_Connect(lpszHostAddress, nHostPort);
 }
 

@@ -34,50 +34,40 @@ CDBCore::~CDBCore() {
 int CDBCore::_Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword) {
     _Disconnect();
     int ret = Connect(szHost, szUserName ? szUserName : "", szPassword ? szPassword : "");
-    if (ret != 0)
-        StopSock();
+    if (ret != 0) StopSock();
     return ret;
 }
 
 int CDBCore::Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword) {
     const size_t usrLen = strlen(szUserName), pwdLen = strlen(szPassword);
     // Credentials that cannot go in one login request are refused unsent.
-    if (usrLen + pwdLen + 3 > kLoginBufLen)
-        return -1;
+    if (usrLen + pwdLen + 3 > kLoginBufLen) return -1;
 
     CString strHost(szHost ? szHost : ""), strPrjName, strTitle, strErr;
     SNAckRegReq ackRegReq;
-    if (ConnectDB(strHost, strPrjName, strTitle, ackRegReq, true) != 0)
-        return -2;
+    if (ConnectDB(strHost, strPrjName, strTitle, ackRegReq, true) != 0) return -2;
     usleep(kStepPause);
-    if (strPrjName.IsEmpty())
-        return -3;
-    if (!AfterConnect(strHost, strPrjName, strErr))
-        return -2;
+    if (strPrjName.IsEmpty()) return -3;
+    if (!AfterConnect(strHost, strPrjName, strErr)) return -2;
     usleep(kStepPause);
 
     char buf[kLoginBufLen] = {0};
     buf[0] = '9';
     memcpy(buf + 1, szUserName, usrLen + 1);
     memcpy(buf + 2 + usrLen, szPassword, pwdLen + 1);
-    if (ReqSend(buf, static_cast<int>(usrLen + pwdLen + 3)) <= 0)
-        return -2;
+    if (ReqSend(buf, static_cast<int>(usrLen + pwdLen + 3)) <= 0) return -2;
     BYTE szReply[kLoginBufLen] = {0};
-    if (m_reqSock._Recv(szReply, sizeof szReply) <= 0)
-        return -2;
+    if (m_reqSock._Recv(szReply, sizeof szReply) <= 0) return -2;
     usleep(kStepPause);
-    if (szReply[0] == '0')
-        return -1;
-    if (szReply[0] != '9')
-        return -3;
+    if (szReply[0] == '0') return -1;
+    if (szReply[0] != '9') return -3;
 
     CFileInfoMap mapFileInfos;
     SNFileInfo fi2;
     fi2.time = GetBE32(ackRegReq.dif_time);
     fi2.size = GetBE32(ackRegReq.dif_size);
     mapFileInfos["recdata/drvinfo.dat"] = fi2;
-    if (GetPrjFile("RecData/drvinfo.dat", mapFileInfos) == 0)
-        return -2;
+    if (GetPrjFile("RecData/drvinfo.dat", mapFileInfos) == 0) return -2;
     LoadPrjDrvInfo(m_strPrjPath, m_mapDrvInfos);
     m_pDrivers.resize(m_mapDrvInfos.size());
 
@@ -107,8 +97,7 @@ void CDBCore::_Disconnect() {
 }
 
 void CDBCore::ReapReceiveThread() {
-    if (!m_bThread)
-        return;
+    if (!m_bThread) return;
     qxthread_join(m_recvThread);
     m_bThread = false;
     m_rcvSock.Close();
@@ -133,10 +122,8 @@ void CDBCore::DoRecv() {
         nHeld += static_cast<size_t>(nLen);
         size_t nUsed = ParseNotifications(buf, nHeld);
         nHeld -= nUsed;
-        if (nHeld == sizeof buf)
-            nHeld = 0;  // longer than a whole read: never completes
-        if (nHeld > 0)
-            memmove(buf, buf + nUsed, nHeld);
+        if (nHeld == sizeof buf) nHeld = 0;  // longer than a whole read: never completes
+        if (nHeld > 0) memmove(buf, buf + nUsed, nHeld);
     }
     usleep(kExitPause);
     m_exitThreadEvent.Signal();
@@ -146,32 +133,25 @@ size_t CDBCore::ParseNotifications(const BYTE* buf, size_t n) {
     size_t nPos = 0;
     while (nPos < n) {
         int r = OnDBNotify(buf + nPos, static_cast<int>(n - nPos));
-        if (r == 0)
-            return nPos;
-        if (r == 0xFFFF)
-            return n;
+        if (r == 0) return nPos;
+        if (r == 0xFFFF) return n;
         nPos += static_cast<size_t>(r);
     }
     return n;
 }
 
 int CDBCore::OnDBNotify(const BYTE* pBuf, int nLen) {
-    if (nLen <= 0)
-        return 0;
+    if (nLen <= 0) return 0;
     SNotifyMsg msg;
     size_t r = FrameNotify(pBuf, static_cast<size_t>(nLen), *this, msg);
-    if (r == kFrameNeedMore)
-        return 0;
-    if (r == kFrameBad)
-        return 0xFFFF;
+    if (r == kFrameNeedMore) return 0;
+    if (r == kFrameBad) return 0xFFFF;
     if (msg.kind == kNotifyTag) {
         CDBDriver* pDriver = GetDriverById(msg.id);
-        if (pDriver == nullptr || !pDriver->OnDBNotify(msg.pos, msg.value))
-            return 0xFFFF;
+        if (pDriver == nullptr || !pDriver->OnDBNotify(msg.pos, msg.value)) return 0xFFFF;
     } else if (msg.kind == kNotifyAlarm) {
         void* fn = m_rtAlarmNotifyFn.load();
-        if (fn != nullptr)
-            FireRtAlarm(fn, msg.pRecord);
+        if (fn != nullptr) FireRtAlarm(fn, msg.pRecord);
     }
     return static_cast<int>(r);
 }

@@ -12,24 +12,21 @@ size_t CDBDriver::GetTagCount() const {
 
 bool CDBDriver::GetTagType(WORD pos, VARTYPE& vt) const {
     std::lock_guard<std::mutex> lock(m_tagLock);
-    if (pos >= m_tags.size())
-        return false;
+    if (pos >= m_tags.size()) return false;
     vt = m_tags[pos].value.vt;
     return true;
 }
 
 bool CDBDriver::OnDBNotify(WORD tagId, const XVariant& value) {
     std::lock_guard<std::mutex> lock(m_tagLock);
-    if (tagId >= m_tags.size())
-        return false;
+    if (tagId >= m_tags.size()) return false;
     m_tags[tagId].value = value;
     return true;
 }
 
 bool CDBDriver::CopyTagValue(WORD pos, XVariant& value) const {
     std::lock_guard<std::mutex> lock(m_tagLock);
-    if (pos >= m_tags.size())
-        return false;
+    if (pos >= m_tags.size()) return false;
     value = m_tags[pos].value;
     return true;
 }

@@ -54,19 +54,16 @@ bool HasPayload(VARTYPE vt) {
 }
 
 size_t FrameTag(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg) {
-    if (n < 4)
-        return kFrameNeedMore;
+    if (n < 4) return kFrameNeedMore;
     msg.kind = kNotifyTag;
     msg.id = GetLE16(p);
     msg.pos = GetLE16(p + 2);
     VARTYPE vt;
-    if (!tags.GetTagType(msg.id, msg.pos, vt))
-        return kFrameBad;
+    if (!tags.GetTagType(msg.id, msg.pos, vt)) return kFrameBad;
     msg.value.Clear();
     msg.value.vt = vt;
     size_t nValue = msg.value.FromBuffer(p + 4, n - 4, false);
-    if (nValue > 0)
-        return 4 + nValue;
+    if (nValue > 0) return 4 + nValue;
     // Nothing decoded: either the value runs past the bytes held, or the
     // tag's type carries no payload (a tag that was never typed).
     return HasPayload(vt) ? kFrameNeedMore : kFrameBad;
@@ -75,32 +72,24 @@ size_t FrameTag(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& ms
 }  // namespace
 
 size_t FrameNotify(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg) {
-    if (n < 2)
-        return kFrameNeedMore;
-    if (GetLE16(p) != kServerMsgId)
-        return FrameTag(p, n, tags, msg);
-    if (n < 3)
-        return kFrameNeedMore;
+    if (n < 2) return kFrameNeedMore;
+    if (GetLE16(p) != kServerMsgId) return FrameTag(p, n, tags, msg);
+    if (n < 3) return kFrameNeedMore;
     msg.kind = kNotifySkip;
     msg.type = p[2];
     size_t len = ServerMsgLen(msg.type);
-    if (len == 0)
-        return kFrameBad;
+    if (len == 0) return kFrameBad;
     if (msg.type >= 16 && msg.type <= 21) {
-        if (n <= 7)
-            return kFrameNeedMore;
+        if (n <= 7) return kFrameNeedMore;
         const void* nul = memchr(p + 7, 0, n - 7);
-        if (nul == nullptr)
-            return kFrameNeedMore;
+        if (nul == nullptr) return kFrameNeedMore;
         len += static_cast<size_t>(static_cast<const BYTE*>(nul) - (p + 7));
     }
-    if (n < len)
-        return kFrameNeedMore;
+    if (n < len) return kFrameNeedMore;
     if (msg.type >= 9 && msg.type <= 22) {
         // These name a tag: refuse one that this connection does not have.
         VARTYPE vt;
-        if (!tags.GetTagType(GetLE16(p + 3), GetLE16(p + 5), vt))
-            return kFrameBad;
+        if (!tags.GetTagType(GetLE16(p + 3), GetLE16(p + 5), vt)) return kFrameBad;
     }
     if (msg.type == 1 || msg.type == 3) {
         msg.kind = kNotifyAlarm;

@@ -22,13 +22,11 @@ void XTEvent::Create() {
 }
 
 void XTEvent::Signal() {
-    if (m_bCreate)
-        sem_post(&m_sem);
+    if (m_bCreate) sem_post(&m_sem);
 }
 
 bool XTEvent::Wait(DWORD dwMilliseconds) {
-    if (!m_bCreate)
-        return false;
+    if (!m_bCreate) return false;
     return sem_timedwait_millsecs(&m_sem, dwMilliseconds) == 0;
 }
 
@@ -46,8 +44,7 @@ int qxthread_create(void* (*start_rtn)(void*), void* arg, qxthread_t* pThread) {
     pthread_t tid;
     int ret = pthread_create(&tid, &attr, start_rtn, arg);
     pthread_attr_destroy(&attr);
-    if (ret == 0 && pThread)
-        *pThread = tid;
+    if (ret == 0 && pThread) *pThread = tid;
     return ret;
 }
 

@@ -13,22 +13,16 @@ namespace {
 // Truncation toward zero that saturates instead of overflowing: a double
 // outside the integer's range (or NaN) has no defined conversion.
 int32_t TruncToInt32(double d) {
-    if (std::isnan(d))
-        return 0;
-    if (d >= 2147483647.0)
-        return INT32_MAX;
-    if (d <= -2147483648.0)
-        return INT32_MIN;
+    if (std::isnan(d)) return 0;
+    if (d >= 2147483647.0) return INT32_MAX;
+    if (d <= -2147483648.0) return INT32_MIN;
     return static_cast<int32_t>(d);
 }
 
 int64_t TruncToInt64(double d) {
-    if (std::isnan(d))
-        return 0;
-    if (d >= 9223372036854775807.0)
-        return INT64_MAX;
-    if (d <= -9223372036854775808.0)
-        return INT64_MIN;
+    if (std::isnan(d)) return 0;
+    if (d >= 9223372036854775807.0) return INT64_MAX;
+    if (d <= -9223372036854775808.0) return INT64_MIN;
     return static_cast<int64_t>(d);
 }
 
@@ -133,8 +127,7 @@ XVariant& XVariant::operator=(double d) {
 }
 
 XVariant& XVariant::operator=(const XVariant& varSrc) {
-    if (this == &varSrc)
-        return *this;
+    if (this == &varSrc) return *this;
     if (varSrc.vt == VT_BSTR) {
         *this = varSrc.pStrVal ? varSrc.pStrVal->c_str() : "";
         return *this;
@@ -146,8 +139,7 @@ XVariant& XVariant::operator=(const XVariant& varSrc) {
 }
 
 void XVariant::Clear() {
-    if (vt == VT_BSTR)
-        delete pStrVal;
+    if (vt == VT_BSTR) delete pStrVal;
     vt = VT_EMPTY;
     llVal = 0;
 }
@@ -223,8 +215,7 @@ BYTE XVariant::GetVTSizeW(VARTYPE vt) {
 }
 
 bool XVariant::operator==(const XVariant& varSrc) const {
-    if (vt != varSrc.vt)
-        return false;
+    if (vt != varSrc.vt) return false;
     switch (vt) {
         case VT_EMPTY:
         case VT_NULL:
@@ -319,8 +310,7 @@ UINT XVariant::ToInt() const {
             return uiVal;
         case VT_BSTR: {
             const char* sz = pStrVal ? pStrVal->c_str() : "";
-            if (sz[0] == '#')
-                return ColourToInt(sz);
+            if (sz[0] == '#') return ColourToInt(sz);
             return static_cast<UINT>(strtoul(sz, nullptr, 10));
         }
         default:
@@ -355,8 +345,7 @@ unsigned long long XVariant::ToInt64() const {
             return uiVal;
         case VT_BSTR: {
             const char* sz = pStrVal ? pStrVal->c_str() : "";
-            if (sz[0] == '#')
-                return ColourToInt(sz);
+            if (sz[0] == '#') return ColourToInt(sz);
             return strtoull(sz, nullptr, 10);
         }
         default:
@@ -369,8 +358,7 @@ bool XVariant::ToBool() const {
 }
 
 DATE XVariant::ToDate() const {
-    if (vt != VT_BSTR)
-        return ToDouble();
+    if (vt != VT_BSTR) return ToDouble();
     int year = 2000, month = 1, day = 1, hour = 0, minute = 0, second = 0;
     const char* sz = pStrVal ? pStrVal->c_str() : "";
     if (sscanf(sz, "%d-%d-%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) < 1) {
@@ -392,8 +380,7 @@ DATE XVariant::ToDate() const {
 }
 
 HRESULT XVariant::ChangeType(VARTYPE vtNew, const XVariant* pSrc) {
-    if (vt == vtNew)
-        return 0;
+    if (vt == vtNew) return 0;
     XVariant varOld(*this);
     const XVariant& src = (pSrc != nullptr && pSrc != this) ? *pSrc : varOld;
     Clear();

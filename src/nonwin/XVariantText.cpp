@@ -56,12 +56,10 @@ void FormatDate(CString& str, DATE date) {
     tzset();
     double secs = (date - 25569.0) * 86400.0 + static_cast<double>(timezone) + 0.5;
     // A day count far outside time_t's range has no calendar reading here.
-    if (!(secs > -9.0e15 && secs < 9.0e15))
-        return;
+    if (!(secs > -9.0e15 && secs < 9.0e15)) return;
     time_t t = static_cast<time_t>(secs);
     struct tm tmLocal;
-    if (localtime_r(&t, &tmLocal) == nullptr)
-        return;
+    if (localtime_r(&t, &tmLocal) == nullptr) return;
     Format(str, "%d-%02d-%02d %02d:%02d:%02d", tmLocal.tm_year + 1900, tmLocal.tm_mon + 1,
            tmLocal.tm_mday, tmLocal.tm_hour, tmLocal.tm_min, tmLocal.tm_sec);
 }
@@ -137,8 +135,7 @@ bool XVariant::ToStringA(CString& str, int nPointBit) const {
 
 CString::CString(const XVariant& var) {
     if (var.vt == VT_BSTR) {
-        if (var.pStrVal)
-            assign(*var.pStrVal);
+        if (var.pStrVal) assign(*var.pStrVal);
         return;
     }
     var.ToStringA(*this, -1);

@@ -29,8 +29,7 @@ size_t XVariant::BufferSize(bool bIncludeVT) const {
 
 size_t XVariant::ToBuffer(BYTE* pBuffer, size_t nBufLen, bool bIncludeVT) const {
     const size_t nNeed = BufferSize(bIncludeVT);
-    if (pBuffer == nullptr || nBufLen < nNeed)
-        return 0;
+    if (pBuffer == nullptr || nBufLen < nNeed) return 0;
     BYTE* p = pBuffer;
     if (bIncludeVT) {
         PutLE16(p, vt);
@@ -72,8 +71,7 @@ size_t XVariant::ToBuffer(BYTE* pBuffer, size_t nBufLen, bool bIncludeVT) const 
             break;
         case VT_BSTR: {
             size_t n = TextLength(*this);
-            if (n)
-                memcpy(p, pStrVal->c_str(), n);
+            if (n) memcpy(p, pStrVal->c_str(), n);
             p[n] = 0;
             break;
         }
@@ -90,13 +88,11 @@ size_t XVariant::FromBuffer(const BYTE* pBuffer, bool bIncludeVT) {
 }
 
 size_t XVariant::FromBuffer(const BYTE* pBuffer, size_t nLen, bool bIncludeVT) {
-    if (pBuffer == nullptr)
-        return 0;
+    if (pBuffer == nullptr) return 0;
     XVariant var;
     var.vt = vt;
     size_t n = var.Decode(pBuffer, pBuffer + nLen, bIncludeVT, 0);
-    if (n == kNoFit)
-        return 0;
+    if (n == kNoFit) return 0;
     *this = var;
     return n;
 }
@@ -110,8 +106,7 @@ size_t XVariant::Decode(const BYTE* p, const BYTE* end, bool bIncludeVT, int dep
 
     VARTYPE vtNew = vt;
     if (bIncludeVT) {
-        if (!avail(2))
-            return kNoFit;
+        if (!avail(2)) return kNoFit;
         vtNew = GetLE16(p);
         p += 2;
     }

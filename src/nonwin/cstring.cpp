@@ -6,8 +6,7 @@
 namespace {
 
 size_t ClampPos(int n, size_t len) {
-    if (n < 0)
-        return 0;
+    if (n < 0) return 0;
     return static_cast<size_t>(n) > len ? len : static_cast<size_t>(n);
 }
 
@@ -39,8 +38,7 @@ int CString::Find(char ch, int nStart) const {
 }
 
 int CString::Find(LPCTSTR pszSub, int nStart) const {
-    if (pszSub == nullptr)
-        return -1;
+    if (pszSub == nullptr) return -1;
     return ToPos(find(pszSub, ClampPos(nStart, size())));
 }
 
@@ -70,16 +68,14 @@ CString& CString::Trim(char chTarget) {
 }
 
 CString& CString::TrimLeft(LPCTSTR pszTargets) {
-    if (pszTargets == nullptr || *pszTargets == '\0')
-        return *this;
+    if (pszTargets == nullptr || *pszTargets == '\0') return *this;
     size_t first = find_first_not_of(pszTargets);
     erase(0, first == npos ? size() : first);
     return *this;
 }
 
 CString& CString::TrimRight(LPCTSTR pszTargets) {
-    if (pszTargets == nullptr || *pszTargets == '\0')
-        return *this;
+    if (pszTargets == nullptr || *pszTargets == '\0') return *this;
     size_t last = find_last_not_of(pszTargets);
     erase(last == npos ? 0 : last + 1);
     return *this;
@@ -103,10 +99,8 @@ int CString::Remove(char chRemove) {
 
 int CString::Replace(LPCTSTR pszOld, LPCTSTR pszNew) {
     // An empty search text would match everywhere without advancing.
-    if (pszOld == nullptr || *pszOld == '\0')
-        return 0;
-    if (pszNew == nullptr)
-        pszNew = "";
+    if (pszOld == nullptr || *pszOld == '\0') return 0;
+    if (pszNew == nullptr) pszNew = "";
     const size_t nOld = strlen(pszOld);
     const size_t nNew = strlen(pszNew);
     int nHit = 0;
@@ -136,48 +130,40 @@ int CString::Insert(int nIndex, char ch) {
 }
 
 int CString::Insert(int nIndex, LPCTSTR psz) {
-    if (psz != nullptr)
-        insert(ClampPos(nIndex, size()), psz);
+    if (psz != nullptr) insert(ClampPos(nIndex, size()), psz);
     return GetLength();
 }
 
 CString CString::Tokenize(LPCTSTR pszTokens, int& iStart) const {
-    if (iStart < 0)
-        return CString();
+    if (iStart < 0) return CString();
     const size_t len = size();
     if (pszTokens == nullptr || *pszTokens == '\0') {
-        if (static_cast<size_t>(iStart) >= len)
-            iStart = -1;
+        if (static_cast<size_t>(iStart) >= len) iStart = -1;
         return CString();
     }
     size_t from = static_cast<size_t>(iStart);
-    if (from < len)
-        from = find_first_not_of(pszTokens, from);
+    if (from < len) from = find_first_not_of(pszTokens, from);
     if (from == npos || from >= len) {
         iStart = -1;
         return CString();
     }
     size_t end = find_first_of(pszTokens, from);
-    if (end == npos)
-        end = len;
+    if (end == npos) end = len;
     iStart = static_cast<int>(end + 1);
     return CString(substr(from, end - from));
 }
 
 char CString::GetAt(int i) const {
-    if (i < 0 || static_cast<size_t>(i) >= size())
-        return 0;
+    if (i < 0 || static_cast<size_t>(i) >= size()) return 0;
     return (*this)[i];
 }
 
 void CString::SetAt(int i, char ch) {
-    if (i >= 0 && static_cast<size_t>(i) < size())
-        (*this)[i] = ch;
+    if (i >= 0 && static_cast<size_t>(i) < size()) (*this)[i] = ch;
 }
 
 void CString::Truncate(int nNewLength) {
-    if (nNewLength >= 0 && static_cast<size_t>(nNewLength) < size())
-        resize(nNewLength);
+    if (nNewLength >= 0 && static_cast<size_t>(nNewLength) < size()) resize(nNewLength);
 }
 
 CString& CString::MakeLower() {
@@ -197,15 +183,13 @@ int CString::CompareNoCase(LPCTSTR psz) const {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(psz ? psz : "");
     for (;; a++, b++) {
         int ca = tolower(*a), cb = tolower(*b);
-        if (ca != cb || ca == 0)
-            return ca - cb;
+        if (ca != cb || ca == 0) return ca - cb;
     }
 }
 
 char* _strlwr(char* str) {
     for (char* p = str; p && *p; p++) {
-        if (*p >= 'A' && *p <= 'Z')
-            *p = static_cast<char>(*p - 'A' + 'a');
+        if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
     }
     return str;
 }

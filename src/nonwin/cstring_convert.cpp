@@ -63,8 +63,7 @@ CString ConvertToString(const Conversion& c, const char* in, size_t inlen, size_
 }  // namespace
 
 void ToUtf8(const char* szInBuf, CString& strUtf8, size_t inlen) {
-    if (inlen == 0)
-        inlen = strlen(szInBuf);
+    if (inlen == 0) inlen = strlen(szInBuf);
     // Built apart first: szInBuf may point into strUtf8.
     CString out = ConvertToString(kToUtf8, szInBuf, inlen, 2 * inlen);
     strUtf8.swap(out);
@@ -88,8 +87,7 @@ void CString::FromUtf16(const unsigned short* szUtf16, size_t len) {
 
 unsigned short* ToUtf16(const char* szInBuf, size_t& outLen, size_t inlen) {
     outLen = 0;
-    if (inlen == 0)
-        inlen = strlen(szInBuf);
+    if (inlen == 0) inlen = strlen(szInBuf);
     const size_t nUnits = inlen + 1;
     unsigned short* pOut = new unsigned short[nUnits];
     size_t nOut = 0;

@@ -1,0 +1,101 @@
+// Connect and disconnect against the in-process simulator, beside a baseline
+// of two raw loopback TCP connections opened and closed.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "DBCore.h"
+#include "SimServer.h"
+
+namespace {
+
+SSimProject BenchProject() {
+    SSimProject prj;
+    prj.name = "BenchPlant";
+    prj.users = {{"admin", "secret", 0x0F}};
+    return prj;
+}
+
+CSimServer& Sim() {
+    static std::unique_ptr<CSimServer> sim = [] {
+        std::unique_ptr<CSimServer> s(new CSimServer(BenchProject()));
+        s->Start(0);
+        return s;
+    }();
+    return *sim;
+}
+
+std::string Host() {
+    return "127.0.0.1:" + std::to_string(Sim().Port());
+}
+
+int ConnectRaw(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in in = {};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(port);
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(fd, reinterpret_cast<sockaddr*>(&in), sizeof in);
+    return fd;
+}
+
+void BM_RawTwoConnections(benchmark::State& state) {
+    int lfd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in in = {};
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(lfd, reinterpret_cast<sockaddr*>(&in), sizeof in);
+    listen(lfd, 64);
+    socklen_t len = sizeof in;
+    getsockname(lfd, reinterpret_cast<sockaddr*>(&in), &len);
+    for (auto _ : state) {
+        int a = ConnectRaw(ntohs(in.sin_port));
+        int sa = accept(lfd, nullptr, nullptr);
+        int b = ConnectRaw(ntohs(in.sin_port));
+        int sb = accept(lfd, nullptr, nullptr);
+        close(a);
+        close(b);
+        close(sa);
+        close(sb);
+    }
+    close(lfd);
+}
+BENCHMARK(BM_RawTwoConnections)->Unit(benchmark::kMillisecond);
+
+void BM_Connect(benchmark::State& state) {
+    std::string host = Host();
+    CDBCore core;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        int ret = core._Connect(host.c_str(), "admin", "secret");
+        auto t1 = std::chrono::steady_clock::now();
+        if (ret != 0) state.SkipWithError("connect failed");
+        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+        core._Disconnect();
+    }
+}
+BENCHMARK(BM_Connect)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_Disconnect(benchmark::State& state) {
+    std::string host = Host();
+    CDBCore core;
+    for (auto _ : state) {
+        if (core._Connect(host.c_str(), "admin", "secret") != 0)
+            state.SkipWithError("connect failed");
+        auto t0 = std::chrono::steady_clock::now();
+        core._Disconnect();
+        auto t1 = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+    }
+}
+BENCHMARK(BM_Disconnect)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks (release build), then prints each figure as
+# a ratio to the baseline measured in the same run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+dir=build/bench
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF >/dev/null
+cmake --build "$dir" -j"${QX_JOBS:-2}" --target connect_bench >/dev/null
+"$dir/bench/connect_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_out="$dir/connect.json" --benchmark_out_format=json
+python3 - "$dir/connect.json" <<'PY'
+import json, sys
+rows = {b["run_name"]: b["real_time"] for b in json.load(open(sys.argv[1]))["benchmarks"]
+        if b.get("aggregate_name") == "median"}
+base = rows["BM_RawTwoConnections"]
+print("\nmedians, as ratios to two raw loopback connections (%.3f ms):" % base)
+for name in ("BM_Connect/manual_time", "BM_Disconnect/manual_time"):
+    print("  %-14s %8.3f ms  %7.1fx" % (name.split("/")[0], rows[name], rows[name] / base))
+PY
