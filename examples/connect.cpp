@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
     printf("project name:   %s\n", CT2UTF8(core.m_strPrjName).c_str());
     printf("project title:  %s\n", CT2UTF8(core.m_strTitle).c_str());
     printf("rights word:    0x%08X\n", core.m_nRights);
+    printf("drivers:        %zu\n", core.m_mapDrvInfos.size());
+    for (const auto& d : core.m_mapDrvInfos) {
+        printf("  %-12s id %-3u tags %u\n", CT2UTF8(d.first).c_str(), d.second.id, d.second.tagNum);
+    }
     core._Disconnect();
     return 0;
 }

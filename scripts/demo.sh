@@ -18,6 +18,8 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 addr=$(grep -o '127\.0\.0\.1:[0-9]*' "$out" | head -n1)
+# The client's cache for this server; removed again at exit.
+trap 'kill -TERM $sim 2>/dev/null || true; wait $sim 2>/dev/null || true; rm -f "$out"; rm -rf "/tmp/qxbrowser/${addr/:/_}"' EXIT
 [ -n "$addr" ] || { echo "demo: the simulator did not report its port" >&2; exit 1; }
 echo "simulator: $(head -n1 "$out")"
 "$dir/examples/qxdb-connect" "$addr" operator op123

@@ -1,6 +1,11 @@
 #include "SimProtocol.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "ByteOrder.h"
 #include "PacketCrypt.h"
@@ -60,6 +65,100 @@ long HandleLogin(SSimSession& s, const BYTE* p, size_t n, std::string& reply) {
         }
     }
     return static_cast<long>(pwdEnd + 1);
+}
+
+// A project-relative name that stays inside the project folder.
+bool SafeRelativeName(const std::string& name) {
+    if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos) return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        std::string part = name.substr(start, end - start);
+        if (part == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool StatFile(const std::string& path, uint32_t& t, uint64_t& size) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    t = static_cast<uint32_t>(st.st_mtime);
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+std::string Hex(uint64_t v) {
+    char sz[32];
+    snprintf(sz, sizeof sz, "%llX", static_cast<unsigned long long>(v));
+    return sz;
+}
+
+// '4' name CR LF, then "Key:Value" lines up to a blank line. The client
+// reports its copy (LastTime, Size) and its compressed copy (gzTime,
+// gzSize); the reply says what to do and streams the bytes it needs.
+long HandleFile(SSimSession& s, const BYTE* p, size_t n, std::string& reply) {
+    std::string req(reinterpret_cast<const char*>(p), n);
+    size_t end = req.find("\r\n\r\n");
+    if (end == std::string::npos) return n >= 4096 ? -1 : 0;
+    std::map<std::string, std::string> fields;
+    size_t eol = req.find("\r\n");
+    std::string name = req.substr(1, eol - 1);
+    for (size_t pos = eol + 2; pos < end + 2;) {
+        size_t next = req.find("\r\n", pos);
+        std::string line = req.substr(pos, next - pos);
+        size_t colon = line.find(':');
+        if (colon != std::string::npos) fields[line.substr(0, colon)] = line.substr(colon + 1);
+        pos = next + 2;
+    }
+    auto hexField = [&](const char* key, bool& bHas) -> uint64_t {
+        auto it = fields.find(key);
+        bHas = it != fields.end();
+        return bHas ? strtoull(it->second.c_str(), nullptr, 16) : 0;
+    };
+    bool bHello = s.bPacing && fields.count("Hello") && fields["Hello"] == "Yes";
+
+    std::string path = s.prj->folder + "/" + name;
+    uint32_t t = 0;
+    uint64_t size = 0;
+    bool bGz = StatFile(path + ".gz", t, size);
+    if (!SafeRelativeName(name) || s.prj->folder.empty() || (!bGz && !StatFile(path, t, size))) {
+        reply = "Exist:No\r\nFileTime:0\r\n\r\n";
+        return static_cast<long>(end + 4);
+    }
+    bool bHasTime, bHasSize;
+    uint64_t clientTime = hexField(bGz ? "gzTime" : "LastTime", bHasTime);
+    uint64_t clientSize = hexField(bGz ? "gzSize" : "Size", bHasSize);
+    bool bSameTime = bHasTime && bHasSize && clientTime == t;
+    reply = "Exist:Yes\r\nFileTime:" + Hex(t) + "\r\n";
+    if (bSameTime && clientSize == size) {
+        reply += "UseLast:Yes\r\n\r\n";
+        return static_cast<long>(end + 4);
+    }
+    SSimTransfer& x = s.transfer;
+    x = SSimTransfer();
+    x.bActive = true;
+    x.path = bGz ? path + ".gz" : path;
+    x.bHello = bHello;
+    if (bSameTime && clientSize < size) {
+        x.offset = clientSize;  // the client holds a prefix: send the tail
+        reply += "Append:Yes\r\n";
+    }
+    x.length = size - x.offset;
+    reply += "Size:" + Hex(x.length) + "\r\n";
+    if (bGz) reply += "GZ:Yes\r\n";
+    if (bHello) reply += "Hello:Yes\r\n";
+    reply += "\r\n";
+    return static_cast<long>(end + 4);
+}
+
+// '3': the project's own folders, for a client on the server's machine.
+long HandleProjectPath(SSimSession& s, const BYTE*, size_t, std::string& reply) {
+    std::string base = s.prj->folder.empty() ? std::string("/") : s.prj->folder + "/";
+    reply = "3" + base + '\0' + base + "RecData/Event/" + '\0' + base + "RecData/Alarm2/" + '\0' +
+            base + "HisData/" + '\0';
+    return 1;
 }
 
 }  // namespace
@@ -124,6 +223,10 @@ SimRequestHandler FindRequestHandler(BYTE code) {
     switch (code) {
         case '9':
             return HandleLogin;
+        case '4':
+            return HandleFile;
+        case '3':
+            return HandleProjectPath;
         default:
             return nullptr;
     }

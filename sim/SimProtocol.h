@@ -35,11 +35,22 @@ std::string BuildSecondRefusal();
 std::string BuildRedirect(uint32_t nIpNetOrder, uint16_t nPort);
 
 // State of one client's request connection that handlers may change.
+// A file body that the server streams after a '4' reply's header.
+struct SSimTransfer {
+    bool bActive = false;
+    std::string path;     // the file on disk
+    uint64_t offset = 0;  // first byte to send
+    uint64_t length = 0;  // bytes to send
+    bool bHello = false;  // wait for an acknowledgement after each window
+};
+
 struct SSimSession {
     const SSimProject* prj = nullptr;
     int nLoginReply = -1;  // >= 0: answer every login with this one byte
+    bool bPacing = true;   // grant "Hello" pacing when the client asks
     bool bLoggedIn = false;
     std::string user;
+    SSimTransfer transfer;  // set by the '4' handler, streamed by the server
 };
 
 // Handles the request at p[0, n) (p[0] is its code). Returns the bytes it

@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 struct CSimServer::SConn {
@@ -181,6 +184,7 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
     SSimSession session;
     session.prj = &m_prj;
     session.nLoginReply = faults.loginReply;
+    session.bPacing = faults.bPacing;
     std::string held;
     BYTE buf[4096];
     for (;;) {
@@ -194,6 +198,13 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
                 held.clear();  // unknown request: nothing sensible to answer
                 break;
             }
+            {
+                // Faults set while the client is connected count from its next request.
+                std::lock_guard<std::mutex> lock(m_lock);
+                faults = m_faults;
+            }
+            session.nLoginReply = faults.loginReply;
+            session.bPacing = faults.bPacing;
             std::string out;
             long used = handler(session, p, held.size(), out);
             if (used == 0) break;
@@ -203,9 +214,78 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
                 m_requestCounts[p[0]]++;
             }
             held.erase(0, static_cast<size_t>(used));
+            if (session.transfer.bActive) {
+                // The header goes out with the first bytes of the body.
+                session.transfer.bActive = false;
+                if (!StreamBody(conn, session.transfer, out, faults.dropAfterBody, held)) return;
+                continue;
+            }
             std::lock_guard<std::mutex> lock(conn->sendLock);
             if (!out.empty() && !SendAllFd(conn->fd, out.data(), out.size())) return;
         }
+    }
+}
+
+// Sends a file body after its header. With pacing, the first window counts
+// the header too, and after each window the client's acknowledgement
+// ("4Hello" + the bytes it got, in hex, and a NUL) is awaited before more.
+bool CSimServer::StreamBody(const std::shared_ptr<SConn>& conn, const SSimTransfer& x,
+                            const std::string& header, int64_t dropAfter, std::string& held) {
+    FILE* f = fopen(x.path.c_str(), "rb");
+    if (f == nullptr) return false;
+    fseeko(f, static_cast<off_t>(x.offset), SEEK_SET);
+    uint64_t nLeft = x.length, nSentBody = 0;
+    uint64_t nWindow = kHelloWindowBytes, nInWindow = header.size();
+    std::vector<char> chunk(65536);
+    bool ok = true;
+    std::string pending = header;  // sent with the first chunk
+    if (nLeft == 0) {
+        std::lock_guard<std::mutex> lock(conn->sendLock);
+        ok = SendAllFd(conn->fd, pending.data(), pending.size());
+    }
+    while (ok && nLeft > 0) {
+        if (x.bHello && nInWindow >= nWindow) {
+            ok = ReadAck(conn, held);
+            nInWindow = 0;
+            if (nWindow > 10240) nWindow -= 10240;
+            if (nWindow < 8192) nWindow = 8192;
+            continue;
+        }
+        uint64_t n = std::min<uint64_t>(nLeft, chunk.size());
+        if (x.bHello) n = std::min<uint64_t>(n, nWindow - nInWindow);
+        if (dropAfter >= 0) {
+            if (nSentBody >= static_cast<uint64_t>(dropAfter)) break;
+            n = std::min<uint64_t>(n, static_cast<uint64_t>(dropAfter) - nSentBody);
+        }
+        if (fread(chunk.data(), 1, n, f) != n) break;
+        pending.append(chunk.data(), n);
+        std::lock_guard<std::mutex> lock(conn->sendLock);
+        ok = SendAllFd(conn->fd, pending.data(), pending.size());
+        pending.clear();
+        nLeft -= n;
+        nSentBody += n;
+        nInWindow += n;
+    }
+    fclose(f);
+    return ok && nLeft == 0;  // a dropped transfer ends the connection
+}
+
+bool CSimServer::ReadAck(const std::shared_ptr<SConn>& conn, std::string& held) {
+    for (;;) {
+        size_t nul = held.find('\0');
+        if (nul != std::string::npos) {
+            std::string ack = held.substr(0, nul);
+            held.erase(0, nul + 1);
+            if (ack.size() < 7 || ack.compare(1, 5, "Hello") != 0) return false;
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_acks.push_back(static_cast<uint32_t>(strtoul(ack.c_str() + 6, nullptr, 16)));
+            return true;
+        }
+        if (held.size() > 64) return false;
+        char buf[64];
+        ssize_t n = ::recv(conn->fd, buf, sizeof buf, 0);
+        if (n <= 0) return false;
+        held.append(buf, static_cast<size_t>(n));
     }
 }
 
@@ -288,6 +368,11 @@ void CSimServer::CloseNotify() {
     for (auto& c : m_conns) {
         if (c->bNotify && c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
     }
+}
+
+std::vector<uint32_t> CSimServer::Acks() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_acks;
 }
 
 size_t CSimServer::AcceptCount() const {

@@ -28,8 +28,12 @@ struct SSimFaults {
     uint32_t redirectIp = 0x0100007F;  // network order: 127.0.0.1
     uint16_t redirectPort = 0;
     ESecond second = kAccept2;
-    int loginReply = -1;  // >= 0: answer every login with this byte
+    int loginReply = -1;         // >= 0: answer every login with this byte
+    bool bPacing = true;         // grant "Hello" pacing of file bodies
+    int64_t dropAfterBody = -1;  // >= 0: close after sending this many body bytes
 };
+
+const uint64_t kHelloWindowBytes = 0x20000;
 
 class CSimServer {
 public:
@@ -56,6 +60,8 @@ public:
     size_t AcceptCount() const;
     // How many requests of this code have been answered.
     size_t RequestCount(BYTE code) const;
+    // The byte counts of the pacing acknowledgements received, in order.
+    std::vector<uint32_t> Acks() const;
     // The relay target text of the last extended first packet.
     std::string LastTarget() const;
 
@@ -65,6 +71,9 @@ private:
     void Serve(std::shared_ptr<SConn> conn);
     void ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& first);
     void ServeNotify(std::shared_ptr<SConn> conn, const SSecondPacket& second);
+    bool StreamBody(const std::shared_ptr<SConn>& conn, const SSimTransfer& x,
+                    const std::string& header, int64_t dropAfter, std::string& held);
+    bool ReadAck(const std::shared_ptr<SConn>& conn, std::string& held);
     // The connection's own thread, at its end: closes it.
     void Finish(const std::shared_ptr<SConn>& conn);
     // Under m_lock: joins the threads of finished connections.
@@ -85,6 +94,7 @@ private:
     size_t m_nAccepted = 0;
     std::map<BYTE, size_t> m_requestCounts;
     std::string m_lastTarget;
+    std::vector<uint32_t> m_acks;
 };
 
 #endif  // QX_SIM_SIMSERVER_H

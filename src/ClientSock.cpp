@@ -154,9 +154,3 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
     sched_yield();
     return 0;
 }
-
-bool CClientSock::AfterConnect(LPCTSTR, const CString&, CString&) {
-    // The cache folder tree comes with project synchronisation; until then
-    // there is nothing to set up.
-    return true;
-}

@@ -52,8 +52,12 @@ public:
     static bool _IsLocalDB(LPCTSTR szHost);
     static void GetGatewayMac(ULONG nP2PServ, BYTE mac[6]);
 
-    // Sets up the project's cache folder and paths after the handshake.
+    // Sets up the project folder and paths after the handshake: a cache tree
+    // for a remote server, the server's own folders for a local one.
     bool AfterConnect(LPCTSTR szHost, const CString& strPrjName, CString& strErr);
+    // Asks the server for its project, event, alarm and history folders.
+    bool GetPrjPath(CString& strPrjPath, CString& strEventPath, CString& strAlarmPath,
+                    CString& strHistPath);
 
     bool m_bLocalDB;
     bool m_bLan;

@@ -16,6 +16,7 @@ protected:
         std::string err;
         if (!relay_->Start(3968, &err)) GTEST_SKIP() << "port 3968 is taken: " << err;
     }
+    void TearDown() override { std::filesystem::remove_all(CacheDir(3968)); }
     std::unique_ptr<CSimServer> relay_;
 };
 
@@ -49,6 +50,10 @@ TEST_F(RelayPort, LanRedirect) {
     lanPrj.name = "LanPlant";
     CSimServer lan(lanPrj);
     ASSERT_TRUE(lan.Start(0));
+    struct Cleanup {
+        uint16_t port;
+        ~Cleanup() { std::filesystem::remove_all(CacheDir(port)); }
+    } cleanup{lan.Port()};
     SSimFaults f;
     f.first = SSimFaults::kRedirect;
     f.redirectPort = lan.Port();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "ProjectLists.h"
 
 namespace {
 
@@ -174,14 +175,6 @@ void CDBCore::ClearDrivers() {
     for (SDriverSlot& slot : m_pDrivers)
         delete slot.p.exchange(nullptr);
     m_mapDrvInfos.clear();
-}
-
-int CDBCore::GetPrjFile(LPCTSTR, CFileInfoMap&) {
-    return 1;  // no project files are fetched yet
-}
-
-void CDBCore::LoadPrjDrvInfo(const CString&, std::map<CString, SNDrvInfoEx>& mapDrvInfos) {
-    mapDrvInfos.clear();  // the driver list is not read yet
 }
 
 void CDBCore::FireRtAlarm(void*, const BYTE*) {}

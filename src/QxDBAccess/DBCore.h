@@ -60,10 +60,10 @@ public:
     // empties the map and leaves every slot empty.
     void ClearDrivers();
 
-    // Brings a project file up to date in the cache: 0 only when a transfer
-    // was attempted and failed.
-    int GetPrjFile(LPCTSTR szFile, CFileInfoMap& mapFileInfos);
-    void LoadPrjDrvInfo(const CString& strPrjPath, std::map<CString, SNDrvInfoEx>& mapDrvInfos);
+    // Brings a project file up to date in the cache, with the expectation
+    // mapFileInfos holds for it: 0 only when a transfer was attempted and
+    // failed.
+    int GetPrjFile(LPCTSTR szFileName, CFileInfoMap& mapFileInfos);
 
     // Receive thread: hands one alarm record to the binding's callback fn.
     virtual void FireRtAlarm(void* fn, const BYTE* pRecord);

@@ -78,6 +78,28 @@ public:
     void FromUtf16(const unsigned short* szUtf16, size_t len);
 };
 
+// Concatenations stay CStrings (the base string's would give std::string).
+inline CString operator+(const CString& a, const CString& b) {
+    CString r(a);
+    r.append(b.data(), b.size());
+    return r;
+}
+inline CString operator+(const CString& a, const char* b) {
+    CString r(a);
+    r.append(b);
+    return r;
+}
+inline CString operator+(const char* a, const CString& b) {
+    CString r(a);
+    r.append(b.data(), b.size());
+    return r;
+}
+inline CString operator+(const CString& a, char b) {
+    CString r(a);
+    r.push_back(b);
+    return r;
+}
+
 // UTF-8 form of inlen bytes of core text; inlen 0 means up to the first NUL.
 void ToUtf8(const char* szInBuf, CString& strUtf8, size_t inlen);
 // UTF-16 form of core text; inlen 0 means up to the first NUL. The caller

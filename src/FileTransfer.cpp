@@ -1,0 +1,209 @@
+#include "FileTransfer.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "XFile.h"
+
+namespace {
+
+const int kKeyMax = 63;
+const int kValueMax = 255;
+
+bool IsYes(const char* sz) {
+    return strncasecmp(sz, "yes", 3) == 0;
+}
+
+// Time stamp and size of a file, when it exists.
+bool StatFile(const char* szUtf8, uint32_t& t, uint64_t& size) {
+    struct stat st;
+    if (stat(szUtf8, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    t = static_cast<uint32_t>(st.st_mtime);
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+void AppendF(std::string& s, const char* fmt, unsigned a, unsigned b) {
+    char line[64];
+    snprintf(line, sizeof line, fmt, a, b);
+    s += line;
+}
+
+// Receives the rest of a body no file takes, so that the next reply starts
+// where it should. Pacing acknowledgements go out as for a real transfer.
+struct SBodyReader {
+    CSyncSocket& sock;
+    char nCode;
+    bool bHello;
+    int nWindow;
+    int nRecvd;     // R: received since the last acknowledgement
+    DWORD nRemain;  // body bytes still to come
+
+    // One receive of at most 2048 bytes of the body; <= 0 when the
+    // connection failed or closed.
+    int Next(char* buf) {
+        if (bHello && nRecvd >= nWindow) {
+            char ack[32];
+            int n = snprintf(ack, sizeof ack, "%cHello%X", nCode, static_cast<unsigned>(nRecvd));
+            sock._Send(ack, n + 1);
+            nRecvd = 0;
+            if (nWindow > 10240) nWindow -= 10240;
+            if (nWindow < 8192) nWindow = 8192;
+        }
+        DWORD nWant = bHello ? static_cast<DWORD>(nWindow - nRecvd) : kFileRecvLen;
+        if (nWant > kFileRecvLen) nWant = kFileRecvLen;
+        // Never read past the body: what follows belongs to the next reply.
+        if (nWant > nRemain) nWant = nRemain;
+        int n = sock._Recv(buf, static_cast<int>(nWant));
+        if (n > 0) {
+            nRemain -= static_cast<DWORD>(n);
+            nRecvd += n;
+        }
+        return n;
+    }
+};
+
+}  // namespace
+
+bool ReadHttpCont(const char* szHttpCont, int& nPos, int nLen, char* var, int varMax, char* prop,
+                  int propMax) {
+    bool cur_is_var = true;
+    int nVar = 0, nProp = 0;
+    while (nPos < nLen) {
+        char c = szHttpCont[nPos++];
+        if (c == '\t' || c == '\r' || c == ' ') continue;
+        if (c == '\n') {
+            if (nVar == 0) return false;
+            var[nVar] = 0;
+            prop[nProp] = 0;
+            return true;
+        }
+        if (c == ':') {
+            cur_is_var = false;
+            continue;
+        }
+        if (cur_is_var) {
+            if (nVar >= varMax) return false;
+            var[nVar++] = c;
+        } else {
+            if (nProp >= propMax) return false;
+            prop[nProp++] = c;
+        }
+    }
+    return false;
+}
+
+int GetFileInfoByBuf(const char* buf, int nLen, SCFileInfo& fi) {
+    char var[kKeyMax + 1], prop[kValueMax + 1];
+    int nPos = 0;
+    for (;;) {
+        int nStart = nPos;
+        if (!ReadHttpCont(buf, nPos, nLen, var, kKeyMax, prop, kValueMax)) {
+            // A line without a key (the blank line) ends the header just
+            // past its LF; a header cut off by the end of the bytes runs to
+            // their end.
+            bool bAtLf = nPos > nStart && buf[nPos - 1] == '\n';
+            return bAtLf ? nPos : nLen;
+        }
+        if (strcasecmp(var, "Size") == 0) {
+            fi.dwSize = static_cast<DWORD>(strtoul(prop, nullptr, 16));
+        } else if (strcasecmp(var, "UseLast") == 0) {
+            fi.bUseLast = IsYes(prop);
+        } else if (strcasecmp(var, "Exist") == 0) {
+            fi.bExist = IsYes(prop);
+        } else if (strcasecmp(var, "GZ") == 0) {
+            fi.bGZ = IsYes(prop);
+        } else if (strcasecmp(var, "FileTime") == 0) {
+            fi.tt = static_cast<time_t>(strtoul(prop, nullptr, 16));
+        } else if (strcasecmp(var, "FileName") == 0) {
+            fi.strName = prop;
+        } else if (strcasecmp(var, "Append") == 0) {
+            fi.bAppend = IsYes(prop);
+        } else if (strcasecmp(var, "Hello") == 0) {
+            fi.bHello = IsYes(prop);
+        }
+    }
+}
+
+int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const char* szPath,
+            unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p) {
+    CString strFullPath = CString(szPath) + szFileName;
+    CT2UTF8 strFullPathUtf8(strFullPath);
+    CT2UTF8 strFullPathUtf8_gz(strFullPath + ".gz");
+
+    std::string strSend(1, nCode);
+    if (szAddP2p) strSend += szAddP2p;
+    strSend += szFileName;
+    strSend += "\r\n";
+    uint32_t t;
+    uint64_t s;
+    if (StatFile(strFullPathUtf8, t, s)) {
+        uint32_t d = t - static_cast<uint32_t>(mtime);
+        if ((d <= 3 || d >= 0xFFFFFFFDu) && s == static_cast<uint64_t>(size)) return 1;
+        AppendF(strSend, "LastTime:%X\r\nSize:%X\r\n", t, static_cast<unsigned>(s));
+    }
+    if (StatFile(strFullPathUtf8_gz, t, s)) {
+        AppendF(strSend, "gzTime:%X\r\ngzSize:%X\r\n", t, static_cast<unsigned>(s));
+    }
+    strSend += "Hello:Yes\r\n\r\n";
+    if (sock._Send(strSend.data(), static_cast<int>(strSend.size())) <= 0) return 0;
+
+    char buf[kFileRecvLen];
+    int nLen = sock._Recv(buf, sizeof buf);
+    if (nLen <= 0) return 0;
+    SCFileInfo fi;
+    int nPos = GetFileInfoByBuf(buf, nLen, fi);
+
+    if (!fi.bExist) {
+        unlink(strFullPathUtf8);
+        return 1;
+    }
+    if (fi.bUseLast) return 1;
+
+    // A first receive may hold more than the announced body; the excess is
+    // not part of the file.
+    DWORD nFirst = static_cast<DWORD>(nLen - nPos);
+    if (nFirst > fi.dwSize) nFirst = fi.dwSize;
+    SBodyReader body = {sock,      nCode,
+                        fi.bHello, szAddP2p ? kHelloWindowP2p : kHelloWindow,
+                        nLen,      fi.dwSize - nFirst};
+
+    XFile file;
+    int flags = O_WRONLY | O_CREAT | (fi.bAppend ? 0 : O_TRUNC);
+    if (!file.OpenA(fi.bGZ ? strFullPathUtf8_gz : strFullPathUtf8, flags)) {
+        while (body.nRemain > 0) {
+            if (body.Next(buf) <= 0) return 0;
+        }
+        return 1;
+    }
+    if (fi.bAppend) file.Seek64(0, SEEK_END);
+
+    bool bOk = file.Write(buf + nPos, nFirst) == static_cast<int>(nFirst);
+    int nLast = nLen;
+    while (bOk && body.nRemain > 0) {
+        int n = body.Next(buf);
+        if (n <= 0) {
+            bOk = false;
+            break;
+        }
+        bOk = file.Write(buf, static_cast<unsigned>(n)) == n;
+        nLast = n;
+        if (bOk && body.nRemain > 0 && pGetFileCB) pGetFileCB->OnProgress(n, false);
+    }
+
+    // The server's stamp goes on a partial file too: the next request then
+    // reports it, and the server can send only the missing tail.
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = fi.tt;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    futimens(file.GetHandle(), times);
+    file.Close();
+    if (!bOk) return 0;
+    if (pGetFileCB) pGetFileCB->OnProgress(nLast, true);
+    return 1;
+}

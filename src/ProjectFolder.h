@@ -1,0 +1,22 @@
+// The project cache folders of a connection: pure helpers for their names
+// and for the server's project-path reply.
+#ifndef QX_PROJECTFOLDER_H
+#define QX_PROJECTFOLDER_H
+
+#include "cstring.h"
+#include "wintypes.h"
+
+extern const char kCacheRoot[];  // "/tmp/qxbrowser/"
+
+// A folder name made from a server's text: every ':' and '/' becomes '_',
+// so that it names one folder below its parent. False for a name that would
+// still leave it ("." or "..") or that does not convert to UTF-8 whole.
+// bAllowEmpty admits the empty name (the address of a local server).
+bool MakeFolderName(const CString& strText, bool bAllowEmpty, CString& strName);
+
+// Reads a '3' reply: the code byte, then four NUL-terminated paths. False
+// when the code is wrong or a path is not terminated within the n bytes.
+bool ParsePrjPathReply(const BYTE* p, int n, CString& strPrjPath, CString& strEventPath,
+                       CString& strAlarmPath, CString& strHistPath);
+
+#endif  // QX_PROJECTFOLDER_H
