@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "ClientSock.h"
 
@@ -25,10 +26,16 @@ const char* const kSubFolders[] = {
 // is a real folder of this user: /tmp is shared, and another user could
 // plant a link or a folder of theirs under a name we use.
 bool MakeOwnFolder(const char* szUtf8, bool bChmod) {
-    if (mkdir(szUtf8, 0700) != 0 && errno != EEXIST) return false;
+    // A trailing '/' would make lstat follow a link.
+    std::string path(szUtf8);
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
     struct stat st;
-    if (lstat(szUtf8, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
-    if (bChmod) chmod(szUtf8, 0700);
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
+        return false;
+    }
+    if (bChmod) chmod(path.c_str(), 0700);
     return true;
 }
 
