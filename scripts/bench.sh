@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 dir=build/bench
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir" -j"${QX_JOBS:-2}" --target connect_bench >/dev/null
+cmake --build "$dir" -j"${QX_JOBS:-2}" --target connect_bench transfer_bench >/dev/null
 "$dir/bench/connect_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   --benchmark_out="$dir/connect.json" --benchmark_out_format=json
 python3 - "$dir/connect.json" <<'PY'
@@ -17,4 +17,19 @@ base = rows["BM_RawTwoConnections"]
 print("\nmedians, as ratios to two raw loopback connections (%.3f ms):" % base)
 for name in ("BM_Connect/manual_time", "BM_Disconnect/manual_time"):
     print("  %-14s %8.3f ms  %7.1fx" % (name.split("/")[0], rows[name], rows[name] / base))
+PY
+
+"$dir/bench/transfer_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_out="$dir/transfer.json" --benchmark_out_format=json
+python3 - "$dir/transfer.json" <<'PY'
+import json, sys
+rows = {b["run_name"]: b for b in json.load(open(sys.argv[1]))["benchmarks"]
+        if b.get("aggregate_name") == "median"}
+base = rows["BM_PlainSocketCopy/iterations:3"]["real_time"]
+print("\n64 MiB over loopback, medians, as ratios to a plain socket copy (%.1f ms, %.0f MiB/s):"
+      % (base, 64 * 1000.0 / base))
+for name, label in (("BM_GetFile/paced:1/iterations:3", "GetFile, paced"),
+                    ("BM_GetFile/paced:0/iterations:3", "GetFile, unpaced")):
+    t = rows[name]["real_time"]
+    print("  %-17s %8.1f ms  %6.0f MiB/s  %5.2fx the time" % (label, t, 64 * 1000.0 / t, t / base))
 PY

@@ -13,7 +13,11 @@ have_file /usr/include/gtest/gtest.h || need+=(libgtest-dev)
 have_file /usr/include/benchmark/benchmark.h || need+=(libbenchmark-dev)
 for extra in "$@"; do
   case "$extra" in
-    clang) have_cmd clang++ || need+=(clang) ;;
+    clang)
+      have_cmd clang++ || need+=(clang)
+      ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
+        need+=(libclang-rt-dev)
+      ;;
   esac
 done
 

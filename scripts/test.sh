@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures, builds and runs every test through CTest: under AddressSanitizer
-# with UBSan, under ThreadSanitizer, and last in the plain build, whose
-# summary ends the output.
+# with UBSan, under ThreadSanitizer, the fuzz targets for a few seconds each,
+# and last the plain build, whose summary ends the output.
 #   scripts/test.sh            everything
 #   QX_SKIP_SANITIZERS=1 ...   the plain build only
 set -euo pipefail
@@ -35,6 +35,7 @@ if [ "${QX_SKIP_SANITIZERS:-0}" != 1 ]; then
   build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread
   echo "== tests under ThreadSanitizer"
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build/tsan
+  scripts/fuzz.sh
 fi
 echo "== tests"
 run_ctest build/plain

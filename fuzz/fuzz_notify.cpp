@@ -1,0 +1,46 @@
+// Notification framing and dispatch, with drivers attached, on arbitrary
+// reads: every message a read holds is framed within its bytes.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "DBCore.h"
+
+namespace {
+
+CDBCore& Core() {
+    static CDBCore* core = [] {
+        CDBCore* c = new CDBCore();
+        c->m_pDrivers.resize(3);
+        const VARTYPE types[] = {VT_I4, VT_BSTR, VT_R8, VT_BOOL, VT_EMPTY, VT_ARRAY | VT_VARIANT};
+        for (WORD id = 0; id < 2; id++) {
+            CDBDriver* d = new CDBDriver("D", id);
+            d->SetTagCount(6);
+            for (WORD pos = 0; pos < 6; pos++) {
+                XVariant v;
+                v.vt = types[pos];
+                if (v.vt == VT_BSTR) v = "";
+                d->OnDBNotify(pos, v);
+            }
+            c->m_pDrivers[id].p = d;
+        }
+        return c;
+    }();
+    return *core;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 2048) return 0;
+    std::vector<BYTE> buf(data, data + size);
+    CDBCore& core = Core();
+    size_t pos = 0;
+    while (pos < buf.size()) {
+        int r = core.OnDBNotify(buf.data() + pos, static_cast<int>(buf.size() - pos));
+        if (r == 0 || r == 0xFFFF) break;
+        if (r < 0 || static_cast<size_t>(r) > buf.size() - pos) __builtin_trap();
+        pos += static_cast<size_t>(r);
+    }
+    return 0;
+}
