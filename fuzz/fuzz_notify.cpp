@@ -14,15 +14,18 @@ CDBCore& Core() {
         c->m_pDrivers.resize(3);
         const VARTYPE types[] = {VT_I4, VT_BSTR, VT_R8, VT_BOOL, VT_EMPTY, VT_ARRAY | VT_VARIANT};
         for (WORD id = 0; id < 2; id++) {
-            CDBDriver* d = new CDBDriver("D", id);
-            d->SetTagCount(6);
+            SNDrvInfoEx info;
+            info.id = id;
+            info.tagNum = 6;
+            CString name = id == 0 ? "D0" : "D1";
+            c->m_mapDrvInfos[name] = info;
+            std::shared_ptr<CDBDriver> d = c->_GetDriver(name);
             for (WORD pos = 0; pos < 6; pos++) {
                 XVariant v;
                 v.vt = types[pos];
                 if (v.vt == VT_BSTR) v = "";
-                d->OnDBNotify(pos, v);
+                d->PutTagValue(pos, v);
             }
-            c->m_pDrivers[id].p = d;
         }
         return c;
     }();

@@ -161,6 +161,111 @@ long HandleProjectPath(SSimSession& s, const BYTE*, size_t, std::string& reply) 
     return 1;
 }
 
+// Packs typed values into chunks of at most maxChunk value bytes without
+// splitting a value (a value larger than a chunk gets one of its own). With
+// bMore, each chunk header carries the more flag ('H'); else not ('b').
+std::string Chunks(char code, bool bMore, const std::vector<XVariant>& values, size_t maxChunk) {
+    std::vector<std::string> bodies(1);
+    for (const XVariant& v : values) {
+        std::string enc(v.BufferSize(true), '\0');
+        v.ToBuffer(reinterpret_cast<BYTE*>(&enc[0]), enc.size(), true);
+        if (!bodies.back().empty() && bodies.back().size() + enc.size() > maxChunk) {
+            bodies.emplace_back();
+        }
+        bodies.back() += enc;
+    }
+    std::string out;
+    for (size_t i = 0; i < bodies.size(); i++) {
+        BYTE head[4];
+        size_t n = 0;
+        head[n++] = static_cast<BYTE>(code);
+        if (bMore) head[n++] = i + 1 < bodies.size() ? 1 : 0;
+        PutLE16(head + n, static_cast<uint16_t>(bodies[i].size()));
+        out.append(reinterpret_cast<char*>(head), n + 2);
+        out += bodies[i];
+    }
+    return out;
+}
+
+// 'L' then (driver id, name NUL) once per name: every complete entry held
+// belongs to the request, since the client awaits the reply before sending
+// more.
+long HandleTagPositions(SSimSession& s, const BYTE* p, size_t n, std::string& reply) {
+    size_t pos = 1;
+    reply = "L";
+    while (pos < n) {
+        if (n - pos < 3) return 0;
+        const void* nul = memchr(p + pos + 2, 0, n - pos - 2);
+        if (nul == nullptr) return n > 1024 ? -1 : 0;
+        uint16_t id = GetLE16(p + pos);
+        std::string name(reinterpret_cast<const char*>(p + pos + 2),
+                         static_cast<const BYTE*>(nul) - (p + pos + 2));
+        BYTE entry[4] = {0, 0, 0, 0};
+        PutLE16(entry, s.tags ? s.tags->Find(id, name) : 0xFFFF);
+        reply.append(reinterpret_cast<char*>(entry), 4);
+        pos = static_cast<size_t>(static_cast<const BYTE*>(nul) - p) + 1;
+    }
+    return static_cast<long>(pos);
+}
+
+// 'b' count, then (driver id, position, 0) per tag: the values, typed.
+long HandleAdvise(SSimSession& s, const BYTE* p, size_t n, std::string& reply) {
+    if (n < 3) return 0;
+    size_t count = GetLE16(p + 1);
+    if (n < 3 + 5 * count) return 0;
+    std::vector<XVariant> values(count);
+    for (size_t i = 0; i < count; i++) {
+        uint16_t id = GetLE16(p + 3 + 5 * i), pos = GetLE16(p + 5 + 5 * i);
+        if (s.tags && s.tags->Get(id, pos, values[i])) s.advised.insert(MakeTagKey(id, pos));
+    }
+    reply = Chunks('b', false, values, s.maxChunk);
+    return static_cast<long>(3 + 5 * count);
+}
+
+// 'H' count, then (driver id, position) per tag: the values, typed; an
+// unknown tag gets an empty value.
+long HandleRead(SSimSession& s, const BYTE* p, size_t n, std::string& reply) {
+    if (n < 3) return 0;
+    size_t count = GetLE16(p + 1);
+    if (n < 3 + 4 * count) return 0;
+    std::vector<XVariant> values(count);
+    for (size_t i = 0; i < count; i++) {
+        if (s.tags) s.tags->Get(GetLE16(p + 3 + 4 * i), GetLE16(p + 5 + 4 * i), values[i]);
+    }
+    reply = Chunks('H', true, values, s.maxChunk);
+    return static_cast<long>(3 + 4 * count);
+}
+
+// 'g' count, then (driver id, position, typed value) per value. No reply;
+// each tag written is notified to the clients that advised it.
+long HandleWrite(SSimSession& s, const BYTE* p, size_t n, std::string& reply) {
+    reply.clear();
+    if (n < 3) return 0;
+    size_t count = GetLE16(p + 1), pos = 3;
+    std::vector<std::pair<SimTagKey, XVariant>> writes;
+    for (size_t i = 0; i < count; i++) {
+        if (n - pos < 4) return n >= 2048 ? -1 : 0;
+        XVariant v;
+        size_t used = v.FromBuffer(p + pos + 4, n - pos - 4, true);
+        if (used == 0) return n >= 2048 ? -1 : 0;
+        writes.emplace_back(MakeTagKey(GetLE16(p + pos), GetLE16(p + pos + 2)), v);
+        pos += 4 + used;
+    }
+    for (auto& w : writes) {
+        if (s.tags && s.tags->Set(w.first >> 16, w.first & 0xFFFF, w.second)) {
+            s.changed.push_back(w.first);
+        }
+    }
+    return static_cast<long>(pos);
+}
+
+// 'd' and the subscription id as the client's long (8 bytes).
+long HandleUnadvise(SSimSession&, const BYTE*, size_t n, std::string& reply) {
+    if (n < 9) return 0;
+    reply = "d";
+    return 9;
+}
+
 }  // namespace
 
 bool ParseFirstPacket(const BYTE* p, size_t n, SFirstPacket& out) {
@@ -227,6 +332,16 @@ SimRequestHandler FindRequestHandler(BYTE code) {
             return HandleFile;
         case '3':
             return HandleProjectPath;
+        case 'L':
+            return HandleTagPositions;
+        case 'b':
+            return HandleAdvise;
+        case 'H':
+            return HandleRead;
+        case 'g':
+            return HandleWrite;
+        case 'd':
+            return HandleUnadvise;
         default:
             return nullptr;
     }

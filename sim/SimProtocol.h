@@ -8,7 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#include <set>
+#include <vector>
+
 #include "SimProject.h"
+#include "SimTags.h"
 
 typedef unsigned char BYTE;
 
@@ -51,6 +55,10 @@ struct SSimSession {
     bool bLoggedIn = false;
     std::string user;
     SSimTransfer transfer;  // set by the '4' handler, streamed by the server
+    CSimTagDb* tags = nullptr;
+    size_t maxChunk = 4096;          // value bytes in one 'b' or 'H' chunk
+    std::set<SimTagKey> advised;     // this client's subscriptions
+    std::vector<SimTagKey> changed;  // written by the last request: to notify
 };
 
 // Handles the request at p[0, n) (p[0] is its code). Returns the bytes it

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "SimNotify.h"
+
 struct CSimServer::SConn {
     int fd = -1;           // -1 once closed; changed under sendLock and m_lock
     bool bNotify = false;  // a paired notification connection
@@ -35,13 +37,19 @@ bool SendAllFd(int fd, const char* p, size_t n) {
 
 }  // namespace
 
-CSimServer::CSimServer(const SSimProject& prj) : m_prj(prj) {}
+CSimServer::CSimServer(const SSimProject& prj) : m_prj(prj) {
+    m_tags.Load(prj.drivers, m_tagsError);
+}
 
 CSimServer::~CSimServer() {
     Stop();
 }
 
 bool CSimServer::Start(uint16_t nPort, std::string* err, const char* szAddr) {
+    if (!m_tagsError.empty()) {
+        if (err) *err = m_tagsError;
+        return false;
+    }
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -67,6 +75,7 @@ bool CSimServer::Start(uint16_t nPort, std::string* err, const char* szAddr) {
     m_nPort = ntohs(in.sin_port);
     m_listenFd = fd;
     m_acceptThread = std::thread(&CSimServer::AcceptLoop, this);
+    m_tickThread = std::thread(&CSimServer::TickLoop, this);
     return true;
 }
 
@@ -81,6 +90,8 @@ void CSimServer::Stop() {
     }
     ::shutdown(m_listenFd, SHUT_RDWR);  // wakes accept
     m_acceptThread.join();
+    m_changed.notify_all();
+    m_tickThread.join();
     // No thread is added once m_bStop is set.
     for (auto& c : m_conns)
         c->thread.join();
@@ -179,10 +190,20 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_pendingIds[first.id] = true;
+        m_clients[first.id] = SClient();
     }
+    struct Forget {
+        CSimServer* s;
+        std::string id;
+        ~Forget() {
+            std::lock_guard<std::mutex> lock(s->m_lock);
+            s->m_clients.erase(id);
+        }
+    } forget{this, first.id};
 
     SSimSession session;
     session.prj = &m_prj;
+    session.tags = &m_tags;
     session.nLoginReply = faults.loginReply;
     session.bPacing = faults.bPacing;
     std::string held;
@@ -205,13 +226,25 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
             }
             session.nLoginReply = faults.loginReply;
             session.bPacing = faults.bPacing;
+            session.maxChunk = faults.maxChunk;
             std::string out;
+            BYTE code = p[0];
             long used = handler(session, p, held.size(), out);
             if (used == 0) break;
             if (used < 0) return;
             {
                 std::lock_guard<std::mutex> lock(m_lock);
-                m_requestCounts[p[0]]++;
+                if (faults.rawReplyCode != 0 && code == faults.rawReplyCode &&
+                    m_requestCounts[code] >= faults.rawReplyAfter) {
+                    out = faults.rawReply;
+                }
+                m_requestCounts[code]++;
+                m_maxRequestLen[code] = std::max(m_maxRequestLen[code], static_cast<size_t>(used));
+                m_clients[first.id].advised = session.advised;
+            }
+            if (!session.changed.empty()) {
+                NotifyChanged(session.changed);
+                session.changed.clear();
             }
             held.erase(0, static_cast<size_t>(used));
             if (session.transfer.bActive) {
@@ -312,6 +345,8 @@ void CSimServer::ServeNotify(std::shared_ptr<SConn> conn, const SSecondPacket& s
         std::lock_guard<std::mutex> lock(m_lock);
         conn->bNotify = true;
         m_nPaired++;
+        auto it = m_clients.find(second.id);
+        if (it != m_clients.end()) it->second.notify = conn;
     }
     m_changed.notify_all();
     // The client only reads here; a read returning means it has gone.
@@ -370,9 +405,61 @@ void CSimServer::CloseNotify() {
     }
 }
 
+void CSimServer::NotifyChanged(const std::vector<SimTagKey>& keys) {
+    for (SimTagKey key : keys) {
+        XVariant v;
+        if (!m_tags.Get(key >> 16, key & 0xFFFF, v)) continue;
+        std::string msg = SimTagMsg(key >> 16, key & 0xFFFF, v);
+        std::vector<std::shared_ptr<SConn>> targets;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            for (auto& c : m_clients) {
+                if (c.second.notify && c.second.advised.count(key))
+                    targets.push_back(c.second.notify);
+            }
+        }
+        for (auto& c : targets) {
+            std::lock_guard<std::mutex> lock(c->sendLock);
+            if (c->fd >= 0) SendAllFd(c->fd, msg.data(), msg.size());
+        }
+    }
+}
+
+void CSimServer::TickLoop() {
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> lock(m_lock);
+    while (!m_bStop) {
+        m_changed.wait_for(lock, std::chrono::milliseconds(10));
+        if (m_bStop) break;
+        lock.unlock();
+        int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+        std::vector<SimTagKey> changed = m_tags.Tick(now);
+        if (!changed.empty()) NotifyChanged(changed);
+        lock.lock();
+    }
+}
+
+bool CSimServer::SetTag(uint16_t id, uint16_t pos, const XVariant& value) {
+    if (!m_tags.Set(id, pos, value)) return false;
+    NotifyChanged({MakeTagKey(id, pos)});
+    return true;
+}
+
+bool CSimServer::GetTag(uint16_t id, uint16_t pos, XVariant& value) const {
+    return m_tags.Get(id, pos, value);
+}
+
 std::vector<uint32_t> CSimServer::Acks() const {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_acks;
+}
+
+size_t CSimServer::MaxRequestLen(BYTE code) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto it = m_maxRequestLen.find(code);
+    return it == m_maxRequestLen.end() ? 0 : it->second;
 }
 
 size_t CSimServer::AcceptCount() const {

@@ -31,6 +31,10 @@ struct SSimFaults {
     int loginReply = -1;         // >= 0: answer every login with this byte
     bool bPacing = true;         // grant "Hello" pacing of file bodies
     int64_t dropAfterBody = -1;  // >= 0: close after sending this many body bytes
+    size_t maxChunk = 4096;      // value bytes in one 'b' or 'H' reply chunk
+    BYTE rawReplyCode = 0;       // requests of this code are answered with rawReply,
+    std::string rawReply;        // after the first rawReplyAfter of them
+    size_t rawReplyAfter = 0;
 };
 
 const uint64_t kHelloWindowBytes = 0x20000;
@@ -58,8 +62,13 @@ public:
     void CloseNotify();
     // How many connections have been accepted in all.
     size_t AcceptCount() const;
+    // The longest request of this code so far, in bytes.
+    size_t MaxRequestLen(BYTE code) const;
     // How many requests of this code have been answered.
     size_t RequestCount(BYTE code) const;
+    // Sets a tag as a write would, and notifies the clients that advised it.
+    bool SetTag(uint16_t id, uint16_t pos, const XVariant& value);
+    bool GetTag(uint16_t id, uint16_t pos, XVariant& value) const;
     // The byte counts of the pacing acknowledgements received, in order.
     std::vector<uint32_t> Acks() const;
     // The relay target text of the last extended first packet.
@@ -74,12 +83,22 @@ private:
     bool StreamBody(const std::shared_ptr<SConn>& conn, const SSimTransfer& x,
                     const std::string& header, int64_t dropAfter, std::string& held);
     bool ReadAck(const std::shared_ptr<SConn>& conn, std::string& held);
+    void NotifyChanged(const std::vector<SimTagKey>& keys);
+    void TickLoop();
     // The connection's own thread, at its end: closes it.
     void Finish(const std::shared_ptr<SConn>& conn);
     // Under m_lock: joins the threads of finished connections.
     void ReapFinished();
 
+    struct SClient {
+        std::shared_ptr<SConn> notify;
+        std::set<SimTagKey> advised;
+    };
+
     const SSimProject m_prj;
+    CSimTagDb m_tags;
+    std::string m_tagsError;
+    std::thread m_tickThread;
     int m_listenFd = -1;
     uint16_t m_nPort = 0;
     std::thread m_acceptThread;
@@ -93,8 +112,10 @@ private:
     size_t m_nPaired = 0;
     size_t m_nAccepted = 0;
     std::map<BYTE, size_t> m_requestCounts;
+    std::map<BYTE, size_t> m_maxRequestLen;
     std::string m_lastTarget;
     std::vector<uint32_t> m_acks;
+    std::map<std::string, SClient> m_clients;  // by connection identifier
 };
 
 #endif  // QX_SIM_SIMSERVER_H

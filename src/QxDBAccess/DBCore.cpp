@@ -29,6 +29,7 @@ CDBCore::CDBCore()
 
 CDBCore::~CDBCore() {
     _Disconnect();
+    ClearDrivers();  // handles kept elsewhere must not reach this object
     m_exitThreadEvent.Close();
 }
 
@@ -171,10 +172,34 @@ bool CDBCore::GetTagType(WORD id, WORD pos, VARTYPE& vt) const {
     return pDriver != nullptr && pDriver->GetTagType(pos, vt);
 }
 
+std::shared_ptr<CDBDriver> CDBCore::_GetDriver(LPCTSTR szDrvName) {
+    auto it = m_mapDrvInfos.find(CString(szDrvName ? szDrvName : ""));
+    if (it == m_mapDrvInfos.end()) return nullptr;
+    SNDrvInfoEx& info = it->second;
+    if (info.spDriver) return info.spDriver;
+    // A list whose id has no slot, or whose slot another driver holds, cannot
+    // be told apart by notifications: such an entry gives no driver.
+    if (info.id >= m_pDrivers.size() || m_pDrivers[info.id].p.load() != nullptr) return nullptr;
+    auto drv = std::make_shared<CDBDriver>();
+    drv->m_pDBCore = this;
+    drv->m_strDriver = it->first;
+    drv->m_drvId = info.id;
+    drv->SetTagCount(info.tagNum);
+    m_pDrivers[info.id].p.store(drv.get());  // complete before it is seen
+    info.pDriver = drv.get();
+    info.spDriver = drv;
+    return drv;
+}
+
 void CDBCore::ClearDrivers() {
     for (SDriverSlot& slot : m_pDrivers)
-        delete slot.p.exchange(nullptr);
+        slot.p.store(nullptr);
+    for (auto& entry : m_mapDrvInfos) {
+        if (entry.second.spDriver) entry.second.spDriver->Detach();
+    }
     m_mapDrvInfos.clear();
 }
 
 void CDBCore::FireRtAlarm(void*, const BYTE*) {}
+
+void CDBCore::FireTagNotify(CDBDriver&, void*, WORD, const CString&, const XVariant&) {}

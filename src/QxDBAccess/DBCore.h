@@ -7,7 +7,8 @@
 // When the server goes away the receive thread only shuts the connections
 // down and ends; the owner's thread joins it and releases the connections
 // and drivers on its next call (connect, disconnect or destruction), so no
-// object is destroyed under the other thread.
+// object is destroyed under the other thread. Drivers are shared with the
+// handles that bindings keep (see DBDriver.h).
 #ifndef QX_DBCORE_H
 #define QX_DBCORE_H
 
@@ -25,7 +26,8 @@ const int kRecvBufLen = 2048;
 const int kLoginBufLen = 256;
 
 // One driver slot: index = driver id. The owner's thread publishes a driver
-// by a single store once it is complete; the receive thread loads it.
+// by a single store once it is complete; the receive thread loads it. The
+// driver map's entry holds the reference that keeps it alive.
 struct SDriverSlot {
     std::atomic<CDBDriver*> p{nullptr};
     SDriverSlot() = default;
@@ -56,9 +58,17 @@ public:
 
     bool GetTagType(WORD id, WORD pos, VARTYPE& vt) const override;
     CDBDriver* GetDriverById(WORD id) const;
-    // Owner's thread, receive thread not running: destroys every driver,
-    // empties the map and leaves every slot empty.
+    // The driver of that name (core text, exact), created on first use; null
+    // when the list has no such driver or its id has no slot.
+    std::shared_ptr<CDBDriver> _GetDriver(LPCTSTR szDrvName);
+    // Owner's thread, receive thread not running: detaches and releases
+    // every driver, empties the map and leaves every slot empty.
     void ClearDrivers();
+    // The single-name position request: true with *pTagId set when the
+    // server answered.
+    bool GetTagId(WORD drvId, LPCTSTR tagName, WORD* pTagId);
+    // Cancels a subscription; true when the server confirms.
+    bool UnadviseTag(long id);
 
     // Brings a project file up to date in the cache, with the expectation
     // mapFileInfos holds for it: 0 only when a transfer was attempted and
@@ -67,6 +77,10 @@ public:
 
     // Receive thread: hands one alarm record to the binding's callback fn.
     virtual void FireRtAlarm(void* fn, const BYTE* pRecord);
+    // Receive thread, no lock held: hands one tag change to the binding's
+    // callback fn of drv.
+    virtual void FireTagNotify(CDBDriver& drv, void* fn, WORD pos, const CString& strTag,
+                               const XVariant& value);
 
     std::vector<SDriverSlot> m_pDrivers;
     std::map<CString, SNDrvInfoEx> m_mapDrvInfos;

@@ -1,13 +1,15 @@
 #include "DBDriver.h"
 
-void CDBDriver::SetTagCount(size_t nCount) {
-    std::lock_guard<std::mutex> lock(m_tagLock);
-    m_tags.resize(nCount);
-}
+#include "DBCore.h"
 
-size_t CDBDriver::GetTagCount() const {
+CDBDriver::CDBDriver() : m_tagNotifyFn(nullptr), m_drvId(0), m_pDBCore(nullptr) {}
+
+void CDBDriver::SetTagCount(DWORD dwCount) {
     std::lock_guard<std::mutex> lock(m_tagLock);
-    return m_tags.size();
+    m_tags.resize(dwCount);
+    for (DWORD i = 0; i < dwCount; i++)
+        m_tags[i].id = static_cast<WORD>(i);
+    m_nTags = dwCount;
 }
 
 bool CDBDriver::GetTagType(WORD pos, VARTYPE& vt) const {
@@ -17,10 +19,22 @@ bool CDBDriver::GetTagType(WORD pos, VARTYPE& vt) const {
     return true;
 }
 
-bool CDBDriver::OnDBNotify(WORD tagId, const XVariant& value) {
-    std::lock_guard<std::mutex> lock(m_tagLock);
-    if (tagId >= m_tags.size()) return false;
-    m_tags[tagId].value = value;
+bool CDBDriver::OnDBNotify(DWORD tagId, const XVariant& value) {
+    CString strTag;
+    {
+        std::lock_guard<std::mutex> lock(m_tagLock);
+        if (tagId >= m_tags.size()) return false;
+        STag& tag = m_tags[tagId];
+        if (tag.value.vt == VT_EMPTY || tag.value.vt == VT_NULL || tag.value.vt != value.vt) {
+            return false;
+        }
+        tag.value = value;
+        strTag = tag.strTag;
+    }
+    void* fn = m_tagNotifyFn.load();
+    if (fn != nullptr && m_pDBCore != nullptr) {
+        m_pDBCore->FireTagNotify(*this, fn, static_cast<WORD>(tagId), strTag, value);
+    }
     return true;
 }
 
@@ -28,5 +42,28 @@ bool CDBDriver::CopyTagValue(WORD pos, XVariant& value) const {
     std::lock_guard<std::mutex> lock(m_tagLock);
     if (pos >= m_tags.size()) return false;
     value = m_tags[pos].value;
+    return true;
+}
+
+bool CDBDriver::CopyTag(WORD pos, STag& tag) const {
+    std::lock_guard<std::mutex> lock(m_tagLock);
+    if (pos >= m_tags.size()) return false;
+    tag.value = m_tags[pos].value;
+    tag.strTag = m_tags[pos].strTag;
+    tag.id = m_tags[pos].id;
+    tag.bSubscribe = m_tags[pos].bSubscribe;
+    return true;
+}
+
+void CDBDriver::StoreValue(STag* pTag, const XVariant& v, bool bSubscribe) {
+    std::lock_guard<std::mutex> lock(m_tagLock);
+    pTag->value = v;
+    if (bSubscribe) pTag->bSubscribe = true;
+}
+
+bool CDBDriver::PutTagValue(WORD pos, const XVariant& value) {
+    std::lock_guard<std::mutex> lock(m_tagLock);
+    if (pos >= m_tags.size()) return false;
+    m_tags[pos].value = value;
     return true;
 }

@@ -1,13 +1,27 @@
-// CDBDriver: one driver of the project in use, with its tag table.
+// CDBDriver: one I/O driver of the project in use, with its tag table, its
+// cache of tag names and the requests that resolve, advise, read and write
+// its tags.
+//
+// Lifetime: the DBCore object creates a driver on first request and holds it
+// by shared ownership; a binding's handle holds it the same way. When the
+// connection ends, the DBCore object detaches its drivers (m_pDBCore becomes
+// null, on the owner's thread, after the receive thread has ended) and drops
+// its references: a handle kept by a script then reaches a live driver whose
+// every request fails, never a destroyed one.
 #ifndef QX_DBDRIVER_H
 #define QX_DBDRIVER_H
 
+#include <atomic>
+#include <list>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "XVariant.h"
 #include "cstring.h"
 
+class CDBCore;
 class CDBDriver;
 
 // One entry of the project's driver list.
@@ -17,37 +31,106 @@ struct SNDrvInfo {
 };
 
 struct SNDrvInfoEx : SNDrvInfo {
-    CDBDriver* pDriver = nullptr;  // owned by the CDBCore; null until created
+    CDBDriver* pDriver = nullptr;         // null until created
+    std::shared_ptr<CDBDriver> spDriver;  // the DBCore object's reference to it
 };
+
+// The values of a write, as the binding holds them. Append writes one value
+// in typed form at buf[nLen, nMax) and advances nLen; false when the value
+// does not convert or does not fit.
+class ITagValues {
+public:
+    virtual ~ITagValues() {}
+    virtual bool IsList() const = 0;  // several values, one per name
+    virtual size_t Count() const = 0;
+    // Value i of the list, or the single value when IsList() is false.
+    virtual bool Append(size_t i, BYTE* buf, size_t& nLen, size_t nMax) const = 0;
+};
+
+// Results of SetTagValue.
+const int kWriteOk = 0;
+const int kWriteNoRight = -1;
+const int kWriteNotSent = -2;
+const int kWriteBadValue = -3;
+
+const size_t kMaxBatchLen = 768;      // one position request
+const size_t kMaxChunkValues = 4096;  // value bytes in one reply chunk
+const size_t kMaxAdviseItems = 519;
+const size_t kMaxReadTags = 1023;
+const size_t kWriteBufLen = 2048;
+const WORD kNoTag = 0xFFFF;
+const BYTE kRightWrite = 0x08;
+
+// What a name field becomes when it did not convert to the core's text
+// whole: a control byte that no tag name holds, which resolves to no tag.
+extern const char kUnconvertibleName[];
+// Converts a script's comma-separated UTF-8 names field by field, so that a
+// field that does not convert whole cannot shorten into another name.
+CString TagNamesFromUtf8(const char* szUtf8);
 
 class CDBDriver {
 public:
     struct STag {
-        XVariant value;
-        CString name;
-        WORD pos = 0xFFFF;
-        bool bAdvise = false;
+        XVariant value;  // VT_EMPTY until first read or advised
+        CString strTag;  // empty until the name has resolved here
+        WORD id = 0;     // position in the driver
+        bool bSubscribe = false;
     };
 
-    CDBDriver(const CString& strName, WORD id) : m_strName(strName), m_id(id) {}
+    CDBDriver();
+    CDBDriver(const CDBDriver&) = delete;
+    CDBDriver& operator=(const CDBDriver&) = delete;
 
-    void SetTagCount(size_t nCount);
-    size_t GetTagCount() const;
-    // The present type of tag pos; false when there is no such tag.
-    bool GetTagType(WORD pos, VARTYPE& vt) const;
-    // Receive thread: stores a tag's new value. False for an unknown tag.
-    bool OnDBNotify(WORD tagId, const XVariant& value);
-    // A consistent copy of tag pos's value; false for an unknown tag.
+    void SetTagCount(DWORD dwCount);
+    size_t GetTagCount() const { return m_nTags; }
+
+    // Resolves the comma-separated names into one entry each (null: blank or
+    // unknown). False when a position request failed.
+    bool CheckTagId(LPCTSTR tags, std::vector<STag*>& reqTags);
+    bool ReqBatchGetPoss(std::list<CString>& curTags, const char* szSend, size_t nLen,
+                         std::vector<STag*>& reqTags);
+    WORD GetTagId(LPCTSTR tagName);
+
+    // Advises the named tags not advised yet and stores their values.
+    bool _ConnectTag(LPCTSTR tags);
+    // Resolves the names and refreshes the values of the tags not advised.
+    bool _GetTagValue(LPCTSTR tags, std::vector<STag*>& reqTags);
+    // Writes values: kWriteOk, kWriteNoRight, kWriteNotSent or kWriteBadValue.
+    int SetTagValue(LPCTSTR tags, const ITagValues& values);
+
+    // Receive thread: stores a tag's new value, keeping its type, and hands
+    // it to the delivery hook. False when the tag is unknown or untyped.
+    bool OnDBNotify(DWORD tagId, const XVariant& value);
+
+    // Stores a value as a read does, giving the tag its type. False for an
+    // unknown position.
+    bool PutTagValue(WORD pos, const XVariant& value);
+    // Consistent copies, safe while the receive thread updates the table.
     bool CopyTagValue(WORD pos, XVariant& value) const;
+    bool CopyTag(WORD pos, STag& tag) const;
+    bool GetTagType(WORD pos, VARTYPE& vt) const;
 
-    const CString m_strName;
-    const WORD m_id;
+    // Owner's thread, receive thread not running: cut the tie to the core.
+    void Detach() { m_pDBCore = nullptr; }
+    bool IsAttached() const { return m_pDBCore != nullptr; }
+
+    std::atomic<void*> m_tagNotifyFn;  // the binding's callback handle; null = none
+    WORD m_drvId;
+    CString m_strDriver;
+    CDBCore* m_pDBCore;  // owner's thread; null once detached
 
 private:
-    // Guards m_tags: the receive thread writes values while the script's
-    // thread reads them. Held only to copy in or out.
+    friend class CDBCore;
+    bool RecvChunk(BYTE code, bool bMoreFlag, BYTE* buf, size_t& nLen, bool& bMore);
+    void StoreValue(STag* pTag, const XVariant& v, bool bSubscribe);
+
+    // Guards the values, names and flags of m_tags: the receive thread
+    // writes values while the script's thread reads and writes them. Held
+    // only to copy in or out, never across a callback or a network wait.
     mutable std::mutex m_tagLock;
-    std::vector<STag> m_tags;
+    std::vector<STag> m_tags;  // sized once, at creation
+    size_t m_nTags = 0;
+    std::map<CString, WORD> m_mapTagToId;  // owner's thread only
 };
 
 #endif  // QX_DBDRIVER_H

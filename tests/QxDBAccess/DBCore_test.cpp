@@ -257,11 +257,14 @@ TEST_F(DBCoreTest, UnframableMessageDropsOnlyTheRestOfItsRead) {
 
 TEST(DBCoreNotify, DispatchTable) {
     CDBCore core;
-    CDBDriver* drv = new CDBDriver("PLC1", 1);
-    drv->SetTagCount(2);
-    drv->OnDBNotify(0, XVariant(0));  // tag 0 is a VT_I4
+    SNDrvInfoEx info;
+    info.id = 1;
+    info.tagNum = 2;
+    core.m_mapDrvInfos["PLC1"] = info;
     core.m_pDrivers.resize(3);
-    core.m_pDrivers[1].p = drv;
+    std::shared_ptr<CDBDriver> drv = core._GetDriver("PLC1");
+    ASSERT_TRUE(drv);
+    drv->PutTagValue(0, XVariant(0));  // tag 0 is a VT_I4
 
     struct Case {
         const char* name;
