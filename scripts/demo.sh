@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds the simulator and the example, serves the sample project on a free
-# loopback port, connects to it and prints what the connect learned.
+# Builds the simulator and the examples, serves the sample project on a free
+# loopback port, connects to it and prints what the connect learned, then
+# advises, reads and writes tags and prints the live changes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 dir=build/plain
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$dir" -j"${QX_JOBS:-2}" --target qxdb-sim qxdb-connect >/dev/null
+cmake --build "$dir" -j"${QX_JOBS:-2}" --target qxdb-sim qxdb-connect qxdb-tags >/dev/null
 
 out=$(mktemp)
 "$dir/sim/qxdb-sim" --port 0 examples/project >"$out" &
@@ -23,3 +24,5 @@ trap 'kill -TERM $sim 2>/dev/null || true; wait $sim 2>/dev/null || true; rm -f 
 [ -n "$addr" ] || { echo "demo: the simulator did not report its port" >&2; exit 1; }
 echo "simulator: $(head -n1 "$out")"
 "$dir/examples/qxdb-connect" "$addr" operator op123
+echo
+"$dir/examples/qxdb-tags" "$addr" operator op123
