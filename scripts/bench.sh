@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 dir=build/bench
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir" -j"${QX_JOBS:-2}" --target connect_bench transfer_bench >/dev/null
+cmake --build "$dir" -j"${QX_JOBS:-2}" --target connect_bench transfer_bench tags_bench >/dev/null
 "$dir/bench/connect_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   --benchmark_out="$dir/connect.json" --benchmark_out_format=json
 python3 - "$dir/connect.json" <<'PY'
@@ -32,4 +32,23 @@ for name, label in (("BM_GetFile/paced:1/iterations:3", "GetFile, paced"),
                     ("BM_GetFile/paced:0/iterations:3", "GetFile, unpaced")):
     t = rows[name]["real_time"]
     print("  %-17s %8.1f ms  %6.0f MiB/s  %5.2fx the time" % (label, t, 64 * 1000.0 / t, t / base))
+PY
+
+"$dir/bench/tags_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_out="$dir/tags.json" --benchmark_out_format=json
+python3 - "$dir/tags.json" <<'PY'
+import json, sys
+rows = {b["run_name"].split("/")[0]: b["real_time"] for b in json.load(open(sys.argv[1]))["benchmarks"]
+        if b.get("aggregate_name") == "median"}
+print("\ntags, medians:")
+raw, one = rows["BM_RawRoundTrip"], rows["BM_ReadOneTag"]
+print("  one-tag read      %7.1f us   %5.2fx a raw request/reply of the same sizes (%.1f us)"
+      % (one, one / raw, raw))
+print("  1000-tag read     %7.3f us a tag" % (rows["BM_Read1000Tags"] / 1000))
+print("  1000-tag advise   %7.3f us a tag" % (rows["BM_Advise1000Tags"] / 1000))
+recv, hook = rows["BM_RawReceive"], rows["BM_NotifyToHook"]
+n = 200000
+print("  notifications     %7.2f M/s framed, decoded and handed to a no-op hook:"
+      " %.2fx the rate of a loop that only receives them (%.1f M/s)"
+      % (n / hook / 1000, recv / hook, n / recv / 1000))
 PY

@@ -24,6 +24,15 @@ const char kUsage[] =
     "  name NAME                  project name\n"
     "  title TEXT                 project title\n"
     "  user NAME PASSWORD RIGHTS  a user and its rights word (0x08 allows writes)\n"
+    "  driver NAME [ID]           an I/O driver (ids count from 0)\n"
+    "  tag NAME TYPE VALUE [CHANGE]\n"
+    "                             a tag of the driver above; TYPE: I1 UI1 I2 UI2 I4\n"
+    "                             UI4 INT UINT I8 R4 R8 BOOL DATE STR; \"...\" for a\n"
+    "                             text with blanks; CHANGE: ramp STEP MS,\n"
+    "                             sine AMPLITUDE MS, or random MIN MAX MS\n"
+    "\n"
+    "From the drivers it writes RecData/drvinfo.dat; every other file of the\n"
+    "folder is served as it stands.\n"
     "\n"
     "Once listening it prints 'listening on ADDR:PORT' on standard output.\n";
 
