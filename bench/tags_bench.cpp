@@ -218,7 +218,11 @@ void BM_NotifyToHook(benchmark::State& state) {
     for (auto _ : state) {
         long start = core.count.load();
         F().sim->Push(bytes);
-        while (core.count.load() - start < kNotifications) std::this_thread::yield();
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (core.count.load() - start < kNotifications) {
+            if (std::chrono::steady_clock::now() > deadline) return state.SkipWithError("lost");
+            std::this_thread::yield();
+        }
     }
     plc->m_tagNotifyFn = nullptr;
     state.SetItemsProcessed(state.iterations() * kNotifications);
