@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -22,13 +23,19 @@ SSimProject BenchProject() {
     return prj;
 }
 
+// The simulator, and at exit the client's cache folder for it.
+struct BenchSim {
+    CSimServer sim{BenchProject()};
+    BenchSim() { sim.Start(0); }
+    ~BenchSim() {
+        sim.Stop();
+        std::filesystem::remove_all("/tmp/qxbrowser/127.0.0.1_" + std::to_string(sim.Port()));
+    }
+};
+
 CSimServer& Sim() {
-    static std::unique_ptr<CSimServer> sim = [] {
-        std::unique_ptr<CSimServer> s(new CSimServer(BenchProject()));
-        s->Start(0);
-        return s;
-    }();
-    return *sim;
+    static BenchSim s;
+    return s.sim;
 }
 
 std::string Host() {
