@@ -12,6 +12,7 @@
 #include <string>
 
 #include "DBCore.h"
+#include "Loopback.h"
 #include "SimServer.h"
 
 namespace {
@@ -42,29 +43,13 @@ std::string Host() {
     return "127.0.0.1:" + std::to_string(Sim().Port());
 }
 
-int ConnectRaw(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in in = {};
-    in.sin_family = AF_INET;
-    in.sin_port = htons(port);
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd, reinterpret_cast<sockaddr*>(&in), sizeof in);
-    return fd;
-}
-
 void BM_RawTwoConnections(benchmark::State& state) {
-    int lfd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in in = {};
-    in.sin_family = AF_INET;
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(lfd, reinterpret_cast<sockaddr*>(&in), sizeof in);
-    listen(lfd, 64);
-    socklen_t len = sizeof in;
-    getsockname(lfd, reinterpret_cast<sockaddr*>(&in), &len);
+    sockaddr_in in;
+    int lfd = ListenLoopback(in, 64);
     for (auto _ : state) {
-        int a = ConnectRaw(ntohs(in.sin_port));
+        int a = ConnectLoopback(in);
         int sa = accept(lfd, nullptr, nullptr);
-        int b = ConnectRaw(ntohs(in.sin_port));
+        int b = ConnectLoopback(in);
         int sb = accept(lfd, nullptr, nullptr);
         close(a);
         close(b);

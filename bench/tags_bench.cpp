@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "DBCore.h"
+#include "Loopback.h"
 #include "SimNotify.h"
 #include "SimServer.h"
 
@@ -77,22 +78,16 @@ Fixture& F() {
 
 std::string AllNames() {
     std::string names;
-    for (int i = 0; i < kTags; i++) names += "t" + std::to_string(i) + ",";
+    for (int i = 0; i < kTags; i++)
+        names += "t" + std::to_string(i) + ",";
     return names;
 }
 
 // A connected loopback pair with Nagle off, as the simulator's sockets are.
 void LoopbackPair(int& client, int& server) {
-    int lfd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in in = {};
-    in.sin_family = AF_INET;
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(lfd, reinterpret_cast<sockaddr*>(&in), sizeof in);
-    listen(lfd, 1);
-    socklen_t len = sizeof in;
-    getsockname(lfd, reinterpret_cast<sockaddr*>(&in), &len);
-    client = socket(AF_INET, SOCK_STREAM, 0);
-    connect(client, reinterpret_cast<sockaddr*>(&in), sizeof in);
+    sockaddr_in in;
+    int lfd = ListenLoopback(in, 1);
+    client = ConnectLoopback(in);
     server = accept(lfd, nullptr, nullptr);
     int on = 1;
     setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -126,7 +121,8 @@ BENCHMARK(BM_RawRoundTrip)->Unit(benchmark::kMicrosecond);
 
 void BM_ReadOneTag(benchmark::State& state) {
     CountingCore core;
-    if (core._Connect(F().host.c_str(), "admin", "secret") != 0) return state.SkipWithError("connect");
+    if (core._Connect(F().host.c_str(), "admin", "secret") != 0)
+        return state.SkipWithError("connect");
     std::shared_ptr<CDBDriver> plc = core._GetDriver("PLC1");
     std::vector<CDBDriver::STag*> tags;
     plc->CheckTagId("t1", tags);  // resolved once, outside the loop
@@ -139,7 +135,8 @@ BENCHMARK(BM_ReadOneTag)->Unit(benchmark::kMicrosecond);
 
 void BM_Read1000Tags(benchmark::State& state) {
     CountingCore core;
-    if (core._Connect(F().host.c_str(), "admin", "secret") != 0) return state.SkipWithError("connect");
+    if (core._Connect(F().host.c_str(), "admin", "secret") != 0)
+        return state.SkipWithError("connect");
     std::shared_ptr<CDBDriver> plc = core._GetDriver("PLC1");
     std::string names = AllNames();
     std::vector<CDBDriver::STag*> tags;
@@ -179,7 +176,8 @@ const int kNotifications = 200000;
 
 std::string NotificationBytes() {
     std::string bytes;
-    for (int i = 0; i < kNotifications; i++) bytes += SimTagMsg(0, i % kTags, XVariant(i));
+    for (int i = 0; i < kNotifications; i++)
+        bytes += SimTagMsg(0, i % kTags, XVariant(i));
     return bytes;
 }
 
@@ -195,7 +193,8 @@ void BM_RawReceive(benchmark::State& state) {
         char buf[kRecvBufLen];
         size_t got = 0;
         ssize_t n;
-        while ((n = recv(c, buf, sizeof buf, 0)) > 0) got += static_cast<size_t>(n);
+        while ((n = recv(c, buf, sizeof buf, 0)) > 0)
+            got += static_cast<size_t>(n);
         sender.join();
         close(c);
         if (got != bytes.size()) state.SkipWithError("short");
@@ -207,7 +206,8 @@ BENCHMARK(BM_RawReceive)->Unit(benchmark::kMillisecond)->Iterations(5);
 void BM_NotifyToHook(benchmark::State& state) {
     std::string bytes = NotificationBytes();
     CountingCore core;
-    if (core._Connect(F().host.c_str(), "admin", "secret") != 0) return state.SkipWithError("connect");
+    if (core._Connect(F().host.c_str(), "admin", "secret") != 0)
+        return state.SkipWithError("connect");
     std::shared_ptr<CDBDriver> plc = core._GetDriver("PLC1");
     std::string names = AllNames();
     std::vector<CDBDriver::STag*> tags;

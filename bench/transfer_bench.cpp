@@ -21,6 +21,7 @@
 
 #include "ClientSock.h"
 #include "FileTransfer.h"
+#include "Loopback.h"
 #include "SimServer.h"
 
 namespace {
@@ -61,14 +62,8 @@ Fixture& F() {
 
 void BM_PlainSocketCopy(benchmark::State& state) {
     Fixture& f = F();
-    int lfd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in in = {};
-    in.sin_family = AF_INET;
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(lfd, reinterpret_cast<sockaddr*>(&in), sizeof in);
-    listen(lfd, 4);
-    socklen_t len = sizeof in;
-    getsockname(lfd, reinterpret_cast<sockaddr*>(&in), &len);
+    sockaddr_in in;
+    int lfd = ListenLoopback(in, 4);
     std::string src = f.serverDir + "/RecData/big", dst = f.clientDir + "RecData/plain";
     for (auto _ : state) {
         std::thread sender([&] {
@@ -81,8 +76,7 @@ void BM_PlainSocketCopy(benchmark::State& state) {
             close(fd);
             close(s);
         });
-        int c = socket(AF_INET, SOCK_STREAM, 0);
-        connect(c, reinterpret_cast<sockaddr*>(&in), sizeof in);
+        int c = ConnectLoopback(in);
         int out = open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         char buf[kFileRecvLen];
         ssize_t n;

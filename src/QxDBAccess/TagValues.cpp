@@ -111,6 +111,12 @@ bool CDBDriver::_GetTagValue(LPCTSTR tags, std::vector<STag*>& reqTags) {
             nPos += n;
         }
     }
+    // Chunks announced beyond the last value are read off too, so that the
+    // next reply starts where it should.
+    while (bMore) {
+        size_t nLen = 0;
+        if (!RecvChunk('H', true, chunk, nLen, bMore)) return false;
+    }
     return true;
 }
 

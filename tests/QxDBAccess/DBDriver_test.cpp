@@ -302,6 +302,16 @@ TEST_F(DBDriverTest, MalformedChunksFailTheCall) {
     }
 }
 
+TEST_F(DBDriverTest, ChunksBeyondTheLastValueAreReadOff) {
+    // One value, then a further chunk the server announced: the next read
+    // must still find its own reply.
+    SetFaults('H', std::string("H\x01\x06\x00\x03\x00\x2A\x00\x00\x00", 10) +
+                       std::string("H\x00\x06\x00\x03\x00\x2B\x00\x00\x00", 10));
+    EXPECT_TRUE(Read1(*plc_, "i4") == XVariant(42));
+    sim_->SetFaults(SSimFaults());
+    EXPECT_TRUE(Read1(*plc_, "ui2") == XVariant(static_cast<USHORT>(60000)));
+}
+
 TEST_F(DBDriverTest, WriteResults) {
     std::vector<CDBDriver::STag*> tags;
     struct Case {
