@@ -29,7 +29,7 @@ const int kTags = 1000;
 class CountingCore : public CDBCore {
 public:
     ~CountingCore() override { _Disconnect(); }
-    void FireTagNotify(CDBDriver&, void*, WORD, const CString&, const XVariant&) override {
+    void FireTagNotify(CDBDriver&, void*, WORD, const XVariant&) override {
         count.fetch_add(1, std::memory_order_relaxed);
     }
     std::atomic<long> count{0};

@@ -15,11 +15,10 @@ namespace {
 class PrintingCore : public CDBCore {
 public:
     ~PrintingCore() override { _Disconnect(); }
-    void FireTagNotify(CDBDriver& drv, void*, WORD, const CString& strTag,
-                       const XVariant& value) override {
+    void FireTagNotify(CDBDriver& drv, void*, WORD pos, const XVariant& value) override {
         std::lock_guard<std::mutex> lock(m_print);
-        printf("  change  %s.%s = %s\n", CT2UTF8(drv.m_strDriver).c_str(), CT2UTF8(strTag).c_str(),
-               CString(value).c_str());
+        printf("  change  %s.%s = %s\n", CT2UTF8(drv.m_strDriver).c_str(),
+               CT2UTF8(drv.TagName(pos)).c_str(), CString(value).c_str());
         fflush(stdout);
     }
     std::mutex m_print;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "ByteOrder.h"
+#include "SimAlarms.h"
 #include "XVariant.h"
 
 namespace {
@@ -67,6 +68,9 @@ std::string ToGb(const std::string& utf8) {
     return CUTF82T(utf8.c_str());
 }
 
+bool WriteIfChanged(const std::string& folder, const char* name, const std::string& want,
+                    std::string& err);
+
 }  // namespace
 
 bool SSimProject::Load(const std::string& dir, std::string& err) {
@@ -87,7 +91,7 @@ bool SSimProject::Load(const std::string& dir, std::string& err) {
         return false;
     }
     folder = dir;
-    return drivers.empty() || WriteDrvInfo(err);
+    return drivers.empty() || (WriteDrvInfo(err) && WriteLists(err));
 }
 
 bool SSimProject::Parse(const std::string& text, std::string& err) {
@@ -142,6 +146,27 @@ bool SSimProject::Parse(const std::string& text, std::string& err) {
             for (size_t i = 3; i < w.size(); i++)
                 t.change += (i > 3 ? " " : "") + w[i];
             drivers.back().tags.push_back(t);
+        } else if (key == "alarm") {
+            std::vector<std::string> w = Words(rest);
+            SSimAlarmLimit a;
+            char* end = nullptr;
+            bool ok = !drivers.empty() && !drivers.back().tags.empty() && w.size() == 5 &&
+                      (w[0] == "high" || w[0] == "low");
+            if (ok) {
+                a.bHigh = w[0] == "high";
+                a.limit = strtod(w[1].c_str(), &end);
+                ok = *end == '\0';
+                a.level = static_cast<int>(strtol(w[2].c_str(), &end, 0));
+                ok = ok && *end == '\0' && a.level >= 0 && a.level <= 255;
+            }
+            if (!ok) {
+                err = "line " + std::to_string(nLine) +
+                      ": alarm needs high|low LIMIT LEVEL \"TYPE\" \"GROUP\" after a tag";
+                return false;
+            }
+            a.type = ToGb(w[3]);
+            a.group = ToGb(w[4]);
+            drivers.back().tags.back().alarms.push_back(a);
         } else {
             err = "line " + std::to_string(nLine) + ": unknown setting '" + key + "'";
             return false;
@@ -175,8 +200,25 @@ std::string SSimProject::BuildDrvInfo() const {
 }
 
 bool SSimProject::WriteDrvInfo(std::string& err) const {
-    std::string path = folder + "/RecData/drvinfo.dat";
-    std::string want = BuildDrvInfo();
+    return WriteIfChanged(folder, "drvinfo.dat", BuildDrvInfo(), err);
+}
+
+bool SSimProject::WriteLists(std::string& err) const {
+    auto join = [](const std::vector<std::string>& lines) {
+        std::string text;
+        for (const std::string& l : lines)
+            text += l + "\n";
+        return text;
+    };
+    return WriteIfChanged(folder, "textlist", join(SimTextList(*this)), err) &&
+           WriteIfChanged(folder, "taglist", join(SimTagList(*this)), err);
+}
+
+namespace {
+
+bool WriteIfChanged(const std::string& folder, const char* name, const std::string& want,
+                    std::string& err) {
+    std::string path = folder + "/RecData/" + name;
     std::ifstream in(path, std::ios::binary);
     if (in) {
         std::stringstream have;
@@ -192,6 +234,8 @@ bool SSimProject::WriteDrvInfo(std::string& err) const {
     }
     return true;
 }
+
+}  // namespace
 
 void SSimProject::DrvInfoStamp(uint32_t& time, uint32_t& size) const {
     time = 0;

@@ -10,9 +10,12 @@
 //                              I1 UI1 I2 UI2 I4 UI4 INT UINT I8 R4 R8 BOOL
 //                              DATE STR; VALUE its first value ("..." for
 //                              a text with blanks)
+//   alarm high|low LIMIT LEVEL "TYPE" "GROUP"
+//                              an alarm limit of the tag above it
 // Blank lines and lines starting with '#' are ignored. Names are UTF-8; the
 // server keeps them in GB2312, as the protocol carries them. When drivers
-// are given, RecData/drvinfo.dat is written from them (if it differs).
+// are given, RecData/drvinfo.dat, RecData/textlist and RecData/taglist are
+// written from them (each only if it differs, so its time stamp stays).
 #ifndef QX_SIM_SIMPROJECT_H
 #define QX_SIM_SIMPROJECT_H
 
@@ -26,11 +29,20 @@ struct SSimUser {
     uint32_t rights = 0;
 };
 
+struct SSimAlarmLimit {
+    bool bHigh = true;  // raised above the limit, else below it
+    double limit = 0;
+    int level = 1;
+    std::string type;   // GB2312
+    std::string group;  // GB2312
+};
+
 struct SSimTag {
     std::string name;       // GB2312
     unsigned short vt = 0;  // VARTYPE
     std::string value;      // the first value, as text
     std::string change;     // how the value changes, as text
+    std::vector<SSimAlarmLimit> alarms;
 };
 
 struct SSimDriver {
@@ -56,6 +68,8 @@ struct SSimProject {
     // Writes folder/RecData/drvinfo.dat from the drivers given, unless it
     // already holds exactly that; false with a message in err.
     bool WriteDrvInfo(std::string& err) const;
+    // The same for RecData/textlist and RecData/taglist.
+    bool WriteLists(std::string& err) const;
     // Time stamp and size of RecData/drvinfo.dat, or zeros when absent.
     void DrvInfoStamp(uint32_t& time, uint32_t& size) const;
 };

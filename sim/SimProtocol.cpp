@@ -259,6 +259,23 @@ long HandleWrite(SSimSession& s, const BYTE* p, size_t n, std::string& reply) {
     return static_cast<long>(pos);
 }
 
+// 'n': subscribes to alarms; the reply is 'n', the count of active alarms
+// and their records.
+long HandleAlarms(SSimSession& s, const BYTE*, size_t, std::string& reply) {
+    std::vector<S2RtAlarm2> active;
+    if (s.alarms) active = s.alarms->Active();
+    BYTE head[3] = {'n', 0, 0};
+    PutLE16(head + 1, static_cast<uint16_t>(active.size()));
+    reply.assign(reinterpret_cast<char*>(head), sizeof head);
+    for (const S2RtAlarm2& a : active) {
+        BYTE rec[kRtAlarmLen];
+        EncodeRtAlarm(a, rec);
+        reply.append(reinterpret_cast<char*>(rec), sizeof rec);
+    }
+    s.bAlarms = true;
+    return 1;
+}
+
 // 'd' and the subscription id as the client's long (8 bytes).
 long HandleUnadvise(SSimSession&, const BYTE*, size_t n, std::string& reply) {
     if (n < 9) return 0;
@@ -342,6 +359,8 @@ SimRequestHandler FindRequestHandler(BYTE code) {
             return HandleWrite;
         case 'd':
             return HandleUnadvise;
+        case 'n':
+            return HandleAlarms;
         default:
             return nullptr;
     }

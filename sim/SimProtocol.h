@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "SimAlarms.h"
 #include "SimProject.h"
 #include "SimTags.h"
 
@@ -59,6 +60,8 @@ struct SSimSession {
     size_t maxChunk = 4096;          // value bytes in one 'b' or 'H' chunk
     std::set<SimTagKey> advised;     // this client's subscriptions
     std::vector<SimTagKey> changed;  // written by the last request: to notify
+    const CSimAlarms* alarms = nullptr;
+    bool bAlarms = false;  // subscribed to alarms ('n')
 };
 
 // Handles the request at p[0, n) (p[0] is its code). Returns the bytes it

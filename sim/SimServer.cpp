@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "SimNotify.h"
 
@@ -37,7 +38,7 @@ bool SendAllFd(int fd, const char* p, size_t n) {
 
 }  // namespace
 
-CSimServer::CSimServer(const SSimProject& prj) : m_prj(prj) {
+CSimServer::CSimServer(const SSimProject& prj) : m_prj(prj), m_alarms(prj) {
     m_tags.Load(prj.drivers, m_tagsError);
 }
 
@@ -184,13 +185,18 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
         case SSimFaults::kSilent:
             return;
     }
-    if (!SendAllFd(conn->fd, reply.data(), reply.size()) || faults.first != SSimFaults::kAccept) {
-        return;
-    }
-    {
+    if (faults.first == SSimFaults::kAccept) {
+        // Known before the accept goes out: the client opens its
+        // notification connection as soon as it reads it.
         std::lock_guard<std::mutex> lock(m_lock);
         m_pendingIds[first.id] = true;
         m_clients[first.id] = SClient();
+    }
+    if (!SendAllFd(conn->fd, reply.data(), reply.size()) || faults.first != SSimFaults::kAccept) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_pendingIds.erase(first.id);
+        m_clients.erase(first.id);
+        return;
     }
     struct Forget {
         CSimServer* s;
@@ -204,6 +210,7 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
     SSimSession session;
     session.prj = &m_prj;
     session.tags = &m_tags;
+    session.alarms = &m_alarms;
     session.nLoginReply = faults.loginReply;
     session.bPacing = faults.bPacing;
     std::string held;
@@ -241,6 +248,10 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
                 m_requestCounts[code]++;
                 m_maxRequestLen[code] = std::max(m_maxRequestLen[code], static_cast<size_t>(used));
                 m_clients[first.id].advised = session.advised;
+                m_clients[first.id].bAlarms = session.bAlarms;
+            }
+            if (code == '9' && faults.loginDelayMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(faults.loginDelayMs));
             }
             if (!session.changed.empty()) {
                 NotifyChanged(session.changed);
@@ -406,9 +417,11 @@ void CSimServer::CloseNotify() {
 }
 
 void CSimServer::NotifyChanged(const std::vector<SimTagKey>& keys) {
+    const uint32_t now = static_cast<uint32_t>(time(nullptr));
     for (SimTagKey key : keys) {
         XVariant v;
         if (!m_tags.Get(key >> 16, key & 0xFFFF, v)) continue;
+        if (v.vt != VT_BSTR) PushAlarms(m_alarms.OnValue(key, v.ToDouble(), now));
         std::string msg = SimTagMsg(key >> 16, key & 0xFFFF, v);
         std::vector<std::shared_ptr<SConn>> targets;
         {
@@ -423,6 +436,40 @@ void CSimServer::NotifyChanged(const std::vector<SimTagKey>& keys) {
             if (c->fd >= 0) SendAllFd(c->fd, msg.data(), msg.size());
         }
     }
+}
+
+void CSimServer::PushAlarms(const std::vector<SSimAlarmEvent>& events) {
+    for (const SSimAlarmEvent& ev : events) {
+        BYTE rec[kRtAlarmLen];
+        EncodeRtAlarm(ev.alarm, rec);
+        std::string msg = SimServerMsg(ev.type, 0, 0, "", rec);
+        std::vector<std::shared_ptr<SConn>> targets;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            for (auto& c : m_clients) {
+                if (c.second.notify && c.second.bAlarms) targets.push_back(c.second.notify);
+            }
+        }
+        for (auto& c : targets) {
+            std::lock_guard<std::mutex> lock(c->sendLock);
+            if (c->fd >= 0) SendAllFd(c->fd, msg.data(), msg.size());
+        }
+    }
+}
+
+void CSimServer::RaiseAlarm(const S2RtAlarm2& alarm) {
+    m_alarms.Raise(alarm);
+    SSimAlarmEvent ev;
+    ev.alarm = alarm;
+    PushAlarms({ev});
+}
+
+size_t CSimServer::AlarmClients() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    size_t n = 0;
+    for (auto& c : m_clients)
+        n += c.second.bAlarms ? 1 : 0;
+    return n;
 }
 
 void CSimServer::TickLoop() {

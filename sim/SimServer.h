@@ -35,6 +35,7 @@ struct SSimFaults {
     BYTE rawReplyCode = 0;       // requests of this code are answered with rawReply,
     std::string rawReply;        // after the first rawReplyAfter of them
     size_t rawReplyAfter = 0;
+    int loginDelayMs = 0;  // holds back each login reply this long
 };
 
 const uint64_t kHelloWindowBytes = 0x20000;
@@ -69,6 +70,11 @@ public:
     // Sets a tag as a write would, and notifies the clients that advised it.
     bool SetTag(uint16_t id, uint16_t pos, const XVariant& value);
     bool GetTag(uint16_t id, uint16_t pos, XVariant& value) const;
+    // Adds an alarm to the active ones and pushes it (type 1) to the clients
+    // that subscribed to alarms.
+    void RaiseAlarm(const S2RtAlarm2& alarm);
+    // How many clients have subscribed to alarms.
+    size_t AlarmClients() const;
     // The byte counts of the pacing acknowledgements received, in order.
     std::vector<uint32_t> Acks() const;
     // The relay target text of the last extended first packet.
@@ -84,6 +90,7 @@ private:
                     const std::string& header, int64_t dropAfter, std::string& held);
     bool ReadAck(const std::shared_ptr<SConn>& conn, std::string& held);
     void NotifyChanged(const std::vector<SimTagKey>& keys);
+    void PushAlarms(const std::vector<SSimAlarmEvent>& events);
     void TickLoop();
     // The connection's own thread, at its end: closes it.
     void Finish(const std::shared_ptr<SConn>& conn);
@@ -93,10 +100,12 @@ private:
     struct SClient {
         std::shared_ptr<SConn> notify;
         std::set<SimTagKey> advised;
+        bool bAlarms = false;
     };
 
     const SSimProject m_prj;
     CSimTagDb m_tags;
+    CSimAlarms m_alarms;
     std::string m_tagsError;
     std::thread m_tickThread;
     int m_listenFd = -1;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "SyncSocket.h"
+#include "XDir.h"
 #include "cstring.h"
 
 // The connection identifier that pairs the two connections on the server.
@@ -64,6 +65,7 @@ public:
     CReqTimeSock m_reqSock;  // owner's thread only
     CScnSocket m_rcvSock;    // receive thread only, once connected
     CString m_strPrjPath;
+    XDir m_prjDir;  // the cache folder of m_strPrjPath, checked when it was made
     CString m_strEventPath;
     CString m_strAlarmPath;
     CString m_strHistPath;

@@ -19,10 +19,13 @@ bool IsYes(const char* sz) {
     return strncasecmp(sz, "yes", 3) == 0;
 }
 
-// Time stamp and size of a file, when it exists.
-bool StatFile(const char* szUtf8, uint32_t& t, uint64_t& size) {
+// Time stamp and size of a file of the folder dirFd, when it exists.
+bool StatFile(int dirFd, const std::string& name, uint32_t& t, uint64_t& size) {
     struct stat st;
-    if (stat(szUtf8, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (dirFd < 0 || fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode)) {
+        return false;
+    }
     t = static_cast<uint32_t>(st.st_mtime);
     size = static_cast<uint64_t>(st.st_size);
     return true;
@@ -132,9 +135,19 @@ int GetFileInfoByBuf(const char* buf, int nLen, SCFileInfo& fi) {
 
 int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const char* szPath,
             unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p) {
-    CString strFullPath = CString(szPath) + szFileName;
-    CT2UTF8 strFullPathUtf8(strFullPath);
-    CT2UTF8 strFullPathUtf8_gz(strFullPath + ".gz");
+    XDir dir;
+    dir.Open(CT2UTF8(szPath));  // a folder that cannot be opened holds no copy to write
+    return GetFile(szFileName, sock, nCode, dir, mtime, size, pGetFileCB, szAddP2p);
+}
+
+int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const XDir& dir,
+            unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p) {
+    XDir folder;
+    const char* leaf = "";
+    CT2UTF8 nameUtf8(szFileName);
+    const bool bFolder = dir.OpenParentOf(nameUtf8, folder, leaf);
+    const int dirFd = bFolder ? folder.Fd() : -1;
+    const std::string strLeaf = leaf, strLeafGz = strLeaf + ".gz";
 
     std::string strSend(1, nCode);
     if (szAddP2p) strSend += szAddP2p;
@@ -142,12 +155,12 @@ int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const char* s
     strSend += "\r\n";
     uint32_t t;
     uint64_t s;
-    if (StatFile(strFullPathUtf8, t, s)) {
+    if (StatFile(dirFd, strLeaf, t, s)) {
         uint32_t d = t - static_cast<uint32_t>(mtime);
         if ((d <= 3 || d >= 0xFFFFFFFDu) && s == static_cast<uint64_t>(size)) return 1;
         AppendF(strSend, "LastTime:%X\r\nSize:%X\r\n", t, static_cast<unsigned>(s));
     }
-    if (StatFile(strFullPathUtf8_gz, t, s)) {
+    if (StatFile(dirFd, strLeafGz, t, s)) {
         AppendF(strSend, "gzTime:%X\r\ngzSize:%X\r\n", t, static_cast<unsigned>(s));
     }
     strSend += "Hello:Yes\r\n\r\n";
@@ -160,10 +173,13 @@ int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const char* s
     int nPos = GetFileInfoByBuf(buf, nLen, fi);
 
     if (!fi.bExist) {
-        unlink(strFullPathUtf8);
+        if (dirFd >= 0) unlinkat(dirFd, strLeaf.c_str(), 0);
         return 1;
     }
     if (fi.bUseLast) return 1;
+    // Larger than any sane project file: refused before anything is
+    // written, and the connection is out of step with the body to come.
+    if (fi.dwSize > kMaxProjectFileSize) return 0;
 
     // A first receive may hold more than the announced body; the excess is
     // not part of the file.
@@ -175,7 +191,7 @@ int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const char* s
 
     XFile file;
     int flags = O_WRONLY | O_CREAT | (fi.bAppend ? 0 : O_TRUNC);
-    if (!file.OpenA(fi.bGZ ? strFullPathUtf8_gz : strFullPathUtf8, flags)) {
+    if (dirFd < 0 || !file.OpenAt(dirFd, fi.bGZ ? strLeafGz.c_str() : strLeaf.c_str(), flags)) {
         while (body.nRemain > 0) {
             if (body.Next(buf) <= 0) return 0;
         }

@@ -9,6 +9,7 @@
 
 #include "FileInfo.h"
 #include "SyncSocket.h"
+#include "XDir.h"
 #include "cstring.h"
 
 // The parsed reply header.
@@ -32,6 +33,8 @@ public:
 const int kFileRecvLen = 2048;
 const int kHelloWindow = 0x20000;
 const int kHelloWindowP2p = 0x9800;
+// The largest file a server may make the client store: 64 MiB.
+const DWORD kMaxProjectFileSize = 64u << 20;
 
 // Reads one "key: value" line at szHttpCont[nPos, nLen); blanks, tabs, CRs
 // and every ':' are dropped. True when a line with a non-empty key ended in
@@ -44,7 +47,12 @@ int GetFileInfoByBuf(const char* buf, int nLen, SCFileInfo& fi);
 
 // Brings szPath + szFileName up to date from the server: 1 when done
 // (nothing to transfer included), 0 when the exchange failed.
+// A body that announces more than kMaxProjectFileSize gives 0 unwritten.
 int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const char* szPath,
+            unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p);
+// The same into the open folder dir: the file and the folders of its name
+// are reached through it, never through a link.
+int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const XDir& dir,
             unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p);
 
 #endif  // QX_FILETRANSFER_H

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -22,23 +23,6 @@ const char* const kSubFolders[] = {
     "Media/",  "SysCfg/", "RecData/", "ExtData/", "RecData/Event/", "RecData/Alarm2/",
 };
 
-// Creates a folder (an existing one is the normal case) and checks that it
-// is a real folder of this user: /tmp is shared, and another user could
-// plant a link or a folder of theirs under a name we use.
-bool MakeOwnFolder(const char* szUtf8, bool bChmod) {
-    // A trailing '/' would make lstat follow a link.
-    std::string path(szUtf8);
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
-        return false;
-    }
-    if (bChmod) chmod(path.c_str(), 0700);
-    return true;
-}
-
 CString TextAt(const BYTE* p, int n, int& nPos, bool& bOk) {
     const void* nul = nPos < n ? memchr(p + nPos, 0, static_cast<size_t>(n - nPos)) : nullptr;
     if (nul == nullptr) {
@@ -52,6 +36,28 @@ CString TextAt(const BYTE* p, int n, int& nPos, bool& bOk) {
 }
 
 }  // namespace
+
+bool OpenCacheRoot(const char* szPrimary, const char* szXdgCache, const char* szHome, XDir& root,
+                   std::string& path) {
+    if (szPrimary && root.MakeOwnRoot(szPrimary)) {
+        path = szPrimary;
+    } else {
+        std::string base;
+        if (szXdgCache && szXdgCache[0] == '/') {
+            base = szXdgCache;
+        } else if (szHome && szHome[0] == '/') {
+            base = std::string(szHome) + "/.cache";
+            mkdir(base.c_str(), 0700);
+        } else {
+            return false;
+        }
+        XDir cache;
+        if (!cache.Open(base.c_str()) || !root.MakeOwn(cache, "qxbrowser", false)) return false;
+        path = base + "/qxbrowser";
+    }
+    if (path.empty() || path.back() != '/') path += '/';
+    return true;
+}
 
 bool MakeFolderName(const CString& strText, bool bAllowEmpty, CString& strName) {
     strName = strText;
@@ -102,23 +108,37 @@ bool CClientSock::AfterConnect(LPCTSTR szHost, const CString& strPrjName, CStrin
         strErr = "bad folder name";
         return false;
     }
-    CString strPrjPath = CString(kCacheRoot);
-    bool bOk = MakeOwnFolder(kCacheRoot, false);
-    strPrjPath += strHost;
-    bOk = bOk && MakeOwnFolder(CT2UTF8(strPrjPath), true);
-    strPrjPath += "/";
-    CString strPathUtf8 = CT2UTF8(strPrjPath + strName);
-    bOk = bOk && MakeOwnFolder(strPathUtf8, true);
-    strPathUtf8 += "/";
-    strPrjPath += strName + "/";
+    // Every folder is opened through the one above it and checked, and kept
+    // open: files are reached through it, so no path is resolved twice.
+    XDir root, host, prj;
+    std::string strRoot;
+    bool bOk = OpenCacheRoot(kCacheRoot, getenv("XDG_CACHE_HOME"), getenv("HOME"), root, strRoot);
+    // An empty host (a local server's address) puts the project under the root.
+    if (strHost.IsEmpty()) {
+        bOk = bOk && (host = root).IsOpen();
+    } else {
+        bOk = bOk && host.MakeOwn(root, CT2UTF8(strHost), true);
+    }
+    bOk = bOk && prj.MakeOwn(host, CT2UTF8(strName), true);
     for (const char* szSub : kSubFolders) {
-        bool bChmod = strncmp(szSub, "RecData/", 8) == 0 && szSub[8] != '\0';
-        bOk = bOk && MakeOwnFolder((strPathUtf8 + szSub).c_str(), bChmod);
+        if (!bOk) break;
+        // "RecData/Event/" is made inside RecData.
+        std::string sub(szSub, strlen(szSub) - 1);
+        size_t slash = sub.find('/');
+        XDir parent, dir;
+        if (slash == std::string::npos) {
+            bOk = dir.MakeOwn(prj, sub.c_str(), false);
+        } else {
+            bOk = parent.MakeOwn(prj, sub.substr(0, slash).c_str(), false) &&
+                  dir.MakeOwn(parent, sub.substr(slash + 1).c_str(), true);
+        }
     }
     if (!bOk) {
         strErr = "the cache folder is not this user's own";
         return false;
     }
+    CString strPrjPath = CString(strRoot.c_str()) + strHost + "/" + strName + "/";
     m_strPrjPath = strPrjPath;
+    m_prjDir = prj;
     return true;
 }

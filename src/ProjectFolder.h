@@ -3,10 +3,20 @@
 #ifndef QX_PROJECTFOLDER_H
 #define QX_PROJECTFOLDER_H
 
+#include <string>
+
+#include "XDir.h"
 #include "cstring.h"
 #include "wintypes.h"
 
 extern const char kCacheRoot[];  // "/tmp/qxbrowser/"
+
+// Opens the cache root: szPrimary when it is (or can be made) a folder of
+// this user's that no one else can write; otherwise "qxbrowser" in the
+// user's own cache folder (szXdgCache, else szHome + "/.cache"), which no
+// other user can create or swap. path gets the root's path with a final '/'.
+bool OpenCacheRoot(const char* szPrimary, const char* szXdgCache, const char* szHome, XDir& root,
+                   std::string& path);
 
 // A folder name made from a server's text: every ':' and '/' becomes '_',
 // so that it names one folder below its parent. False for a name that would

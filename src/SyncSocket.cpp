@@ -2,10 +2,13 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -18,12 +21,42 @@ timeval MillisToTimeval(int nTimeOut) {
 }
 
 // Waits for the socket to become readable (or writable); false on time-out.
+// A signal does not cut the wait short.
 bool WaitFor(SOCKET h, short events, int nTimeOut) {
     pollfd pfd;
     pfd.fd = h;
     pfd.events = events;
-    pfd.revents = 0;
-    return poll(&pfd, 1, nTimeOut) > 0;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeOut);
+    for (;;) {
+        pfd.revents = 0;
+        int r = poll(&pfd, 1, nTimeOut);
+        if (r >= 0 || errno != EINTR) return r > 0;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        nTimeOut = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+}
+
+// Connects h within nTimeOut ms: non-blocking, then a bounded wait.
+bool ConnectWithin(SOCKET h, const sockaddr_in& in, int nTimeOut) {
+    const sockaddr* addr = reinterpret_cast<const sockaddr*>(&in);
+    if (nTimeOut <= 0) {
+        int r;
+        do {
+            r = ::connect(h, addr, sizeof in);
+        } while (r != 0 && errno == EINTR);
+        return r == 0 || errno == EISCONN;
+    }
+    int flags = fcntl(h, F_GETFL, 0);
+    if (flags < 0 || fcntl(h, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    bool ok = ::connect(h, addr, sizeof in) == 0;
+    if (!ok && (errno == EINPROGRESS || errno == EINTR) && WaitFor(h, POLLOUT, nTimeOut)) {
+        int err = 0;
+        socklen_t len = sizeof err;
+        ok = getsockopt(h, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+    }
+    fcntl(h, F_SETFL, flags);
+    return ok;
 }
 
 }  // namespace
@@ -38,11 +71,28 @@ bool CSyncSocket::IsSocket() const {
 }
 
 int CSyncSocket::_Send(const void* lpBuf, int nBufLen, int nFlags) {
-    return static_cast<int>(::send(m_hSocket, lpBuf, nBufLen, nFlags | MSG_NOSIGNAL));
+    ssize_t n;
+    do {
+        n = ::send(m_hSocket, lpBuf, nBufLen, nFlags | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
 }
 
 int CSyncSocket::_Recv(void* lpBuf, int nBufLen, int nFlags) {
-    return static_cast<int>(::recv(m_hSocket, lpBuf, nBufLen, nFlags));
+    ssize_t n;
+    do {
+        n = ::recv(m_hSocket, lpBuf, nBufLen, nFlags);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+bool CSyncSocket::HasUnreadBytes() const {
+    char c;
+    ssize_t n;
+    do {
+        n = ::recv(m_hSocket, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return n >= 0;  // a byte, or 0 for a closed peer; -1 with EAGAIN when none
 }
 
 bool CSyncSocket::Create(UINT nSocketPort, int nSocketType, LPCTSTR lpszSocketAddress,
@@ -92,16 +142,16 @@ void CSyncSocket::CreateAddrIn(ULONG uIp, UINT nPort, sockaddr_in& in) {
     in.sin_addr.s_addr = static_cast<in_addr_t>(uIp);
 }
 
-bool CSyncSocket::_Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
+bool CSyncSocket::_Connect(LPCTSTR lpszHostAddress, UINT nHostPort, int nTimeOut) {
     sockaddr_in in;
     CreateAddrIn(lpszHostAddress, nHostPort, in);
-    return ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0;
+    return ConnectWithin(m_hSocket, in, nTimeOut);
 }
 
-bool CSyncSocket::_Connect(ULONG uIp, UINT nHostPort) {
+bool CSyncSocket::_Connect(ULONG uIp, UINT nHostPort, int nTimeOut) {
     sockaddr_in in;
     CreateAddrIn(uIp, nHostPort, in);
-    return ::connect(m_hSocket, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0;
+    return ConnectWithin(m_hSocket, in, nTimeOut);
 }
 
 void CSyncSocket::Close() {
@@ -161,6 +211,24 @@ bool CSyncSocket::RecvAll(void* lpBuf, int nBufLen, int nFlags) {
     return true;
 }
 
+bool CSyncSocket::RecvAllTimeOut(void* lpBuf, int nBufLen, int nTimeOut) {
+    if (nBufLen < 0) return false;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeOut);
+    char* p = static_cast<char*>(lpBuf);
+    while (nBufLen > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !WaitFor(m_hSocket, POLLIN, static_cast<int>(left.count()))) {
+            return false;
+        }
+        int n = _Recv(p, nBufLen);
+        if (n < 1) return false;
+        p += n;
+        nBufLen -= n;
+    }
+    return true;
+}
+
 bool CSyncSocket::SendTimeOut(const void* pBuffer, int dwSize, int nTimeOut) {
     if (!WaitFor(m_hSocket, POLLOUT, nTimeOut)) return false;
     return _Send(pBuffer, dwSize) == dwSize;
@@ -172,8 +240,12 @@ int CSyncSocket::RecvTimeOut(void* lpBuf, int nBufLen, int nTimeOut) {
 }
 
 SOCKET CSyncSocket::Accept(sockaddr_in* pAddr) {
-    socklen_t len = sizeof(sockaddr_in);
-    return ::accept(m_hSocket, reinterpret_cast<sockaddr*>(pAddr), pAddr ? &len : nullptr);
+    SOCKET h;
+    do {
+        socklen_t len = sizeof(sockaddr_in);
+        h = ::accept(m_hSocket, reinterpret_cast<sockaddr*>(pAddr), pAddr ? &len : nullptr);
+    } while (h < 0 && errno == EINTR);
+    return h;
 }
 
 int CSyncSocket::_SendTo(const void* lpBuf, int nBufLen, UINT nHostPort, LPCTSTR lpszHostAddress,
@@ -190,9 +262,9 @@ int CSyncSocket::_RecvFrom(void* lpBuf, int nBufLen, sockaddr_in* pAddr, int nFl
                                        reinterpret_cast<sockaddr*>(pAddr), pAddr ? &len : nullptr));
 }
 
-bool CScnSocket::_Connect(LPCTSTR lpszHostAddress, UINT nHostPort) {
-    if (m_nCenterIp != 0) return CSyncSocket::_Connect(m_nCenterIp, nHostPort);
-    return CSyncSocket::_Connect(lpszHostAddress, nHostPort);
+bool CScnSocket::_Connect(LPCTSTR lpszHostAddress, UINT nHostPort, int nTimeOut) {
+    if (m_nCenterIp != 0) return CSyncSocket::_Connect(m_nCenterIp, nHostPort, nTimeOut);
+    return CSyncSocket::_Connect(lpszHostAddress, nHostPort, nTimeOut);
 }
 
 void CScnSocket::Close() {

@@ -29,8 +29,9 @@ public:
                 LPCTSTR lpszSocketAddress = nullptr, bool bReuse = false);
     static void CreateAddrIn(LPCTSTR szAddr, UINT nPort, sockaddr_in& in);
     static void CreateAddrIn(ULONG uIp, UINT nPort, sockaddr_in& in);
-    bool _Connect(LPCTSTR lpszHostAddress, UINT nHostPort);
-    bool _Connect(ULONG uIp, UINT nHostPort);
+    // Connects within nTimeOut ms (0: the system's own bound).
+    bool _Connect(LPCTSTR lpszHostAddress, UINT nHostPort, int nTimeOut = 0);
+    bool _Connect(ULONG uIp, UINT nHostPort, int nTimeOut = 0);
     void Close();
     // Ends both directions without releasing the handle, so that a thread
     // blocked in recv on it returns; close() alone does not wake it on Linux.
@@ -43,6 +44,11 @@ public:
 
     bool SendAll(const void* lpBuf, int nBufLen, int nFlags = 0);
     bool RecvAll(void* lpBuf, int nBufLen, int nFlags = 0);
+    // As RecvAll, all of it within nTimeOut ms.
+    bool RecvAllTimeOut(void* lpBuf, int nBufLen, int nTimeOut);
+    // Whether bytes are waiting to be read, or the peer has closed: either
+    // means a request-reply connection is out of step.
+    bool HasUnreadBytes() const;
     bool SendTimeOut(const void* pBuffer, int dwSize, int nTimeOut);
     // -3 when no data arrives within nTimeOut ms.
     int RecvTimeOut(void* lpBuf, int nBufLen, int nTimeOut);
@@ -67,7 +73,7 @@ public:
     ~CScnSocket() override {}
 
     // Connects to the centre address instead of the host when one is set.
-    bool _Connect(LPCTSTR lpszHostAddress, UINT nHostPort);
+    bool _Connect(LPCTSTR lpszHostAddress, UINT nHostPort, int nTimeOut = 0);
     void Close();
     void SetP2PCenterIp(ULONG nIp) { m_nCenterIp = nIp; }
     ULONG GetP2PCenterIp() const { return m_nCenterIp; }

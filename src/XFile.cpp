@@ -16,6 +16,12 @@ bool XFile::OpenT(const char* path, int flags, bool bUnused) {
     return OpenA(utf8, flags, bUnused);
 }
 
+bool XFile::OpenAt(int dirFd, const char* name, int flags) {
+    if (m_fh >= 0) return true;
+    m_fh = ::openat(dirFd, name, flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return m_fh >= 0;
+}
+
 void XFile::Close() {
     if (m_fh >= 0) ::close(m_fh);
     m_fh = -1;

@@ -16,6 +16,9 @@ public:
     bool OpenA(const char* path, int flags, bool bUnused = false);
     // As OpenA, for a path in the core's text (converted to UTF-8 first).
     bool OpenT(const char* path, int flags, bool bUnused = false);
+    // Opens name (UTF-8, no '/') relative to the open folder dirFd, with the
+    // same rules.
+    bool OpenAt(int dirFd, const char* name, int flags);
     void Close();
     bool IsOpen() const { return m_fh >= 0; }
     int GetHandle() const { return m_fh; }

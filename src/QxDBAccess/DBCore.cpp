@@ -15,6 +15,36 @@ const DWORD kExitWait = 16000;        // ms
 
 }  // namespace
 
+// What a receive thread keeps of its own, outside the object it serves: the
+// object may be destroyed from a callback that this thread is running, and
+// the drivers in the batch being delivered must outlive that delivery.
+struct CDBCore::SRecvLocal {
+    CDBCore* pCore = nullptr;
+    bool bOrphaned = false;  // the object was destroyed during a delivery
+    std::vector<std::shared_ptr<CDBDriver>> graveyard;
+};
+
+namespace {
+thread_local CDBCore::SRecvLocal* t_recvLocal = nullptr;
+}  // namespace
+
+// The tag lock held over a run of changes of one driver: a read of changes
+// of one driver takes it once.
+struct SRunLock {
+    CDBDriver* pDriver = nullptr;
+    std::unique_lock<std::mutex> lock;
+    void To(CDBDriver* p) {
+        if (p == pDriver) return;
+        if (lock.owns_lock()) lock.unlock();
+        pDriver = p;
+        lock = std::unique_lock<std::mutex>(p->m_tagLock);
+    }
+    void Release() {
+        if (lock.owns_lock()) lock.unlock();
+        pDriver = nullptr;
+    }
+};
+
 void* RecvThread(void* pParam) {
     static_cast<CDBCore*>(pParam)->DoRecv();
     return nullptr;
@@ -25,16 +55,38 @@ CDBCore::CDBCore()
       m_bConnect(false),
       m_rtAlarmNotifyFn(nullptr),
       m_recvThread(),
-      m_bThread(false) {}
+      m_bThread(false),
+      m_bAlarmSubscribing(false) {}
 
 CDBCore::~CDBCore() {
-    _Disconnect();
+    if (OnReceiveThread()) {
+        // Destroyed from a callback: end the connection, let the thread run
+        // out on its own, and keep the drivers alive until the delivery that
+        // is running has returned.
+        EndConnection();
+        t_recvLocal->bOrphaned = true;
+        for (auto& entry : m_mapDrvInfos) {
+            if (!entry.second.spDriver) continue;
+            entry.second.spDriver->Detach();
+            t_recvLocal->graveyard.push_back(entry.second.spDriver);
+        }
+        pthread_detach(m_recvThread);
+        m_bThread = false;
+    } else {
+        _Disconnect();
+    }
     ClearDrivers();  // handles kept elsewhere must not reach this object
     m_exitThreadEvent.Close();
 }
 
+bool CDBCore::OnReceiveThread() const {
+    return t_recvLocal != nullptr && t_recvLocal->pCore == this;
+}
+
 int CDBCore::_Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword) {
+    if (OnReceiveThread()) return -2;  // it cannot join itself
     _Disconnect();
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
     int ret = Connect(szHost, szUserName ? szUserName : "", szPassword ? szPassword : "");
     if (ret != 0) StopSock();
     return ret;
@@ -70,7 +122,7 @@ int CDBCore::Connect(LPCTSTR szHost, const char* szUserName, const char* szPassw
     fi2.size = GetBE32(ackRegReq.dif_size);
     mapFileInfos["recdata/drvinfo.dat"] = fi2;
     if (GetPrjFile("RecData/drvinfo.dat", mapFileInfos) == 0) return -2;
-    LoadPrjDrvInfo(m_strPrjPath, m_mapDrvInfos);
+    LoadPrjDrvInfo(m_prjDir, m_mapDrvInfos);
     m_pDrivers.resize(m_mapDrvInfos.size());
 
     m_strPrjName = strPrjName;
@@ -89,73 +141,158 @@ int CDBCore::Connect(LPCTSTR szHost, const char* szUserName, const char* szPassw
 }
 
 void CDBCore::_Disconnect() {
-    if (!m_bConnect.exchange(false)) {
-        ReapReceiveThread();  // the server may have ended the connection
+    if (OnReceiveThread()) {
+        // From a callback: the thread ends once the delivery has returned;
+        // it is joined by the next call made elsewhere.
+        EndConnection();
         return;
     }
-    ShutdownSock();  // wakes the receive thread out of recv
-    m_exitThreadEvent.Wait(kExitWait);
-    ReapReceiveThread();
+    if (m_bConnect.exchange(false)) {
+        ShutdownSock();  // wakes the receive thread out of recv
+        m_exitThreadEvent.Wait(kExitWait);
+    }
+    ReapReceiveThread();  // also after the server or a request ended it
+}
+
+void CDBCore::EndConnection() {
+    if (m_bConnect.exchange(false)) ShutdownSock();
 }
 
 void CDBCore::ReapReceiveThread() {
-    if (!m_bThread) return;
-    qxthread_join(m_recvThread);
-    m_bThread = false;
+    qxthread_t thread;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+        if (!m_bThread) return;
+        m_bThread = false;
+        thread = m_recvThread;
+    }
+    // Not under the lock: a callback still running may make a request.
+    qxthread_join(thread);
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
     m_rcvSock.Close();
     m_reqSock.Close();
     m_exitThreadEvent.Close();
     ClearDrivers();
 }
 
+void CDBCore::CloseLost() {
+    ShutdownSock();  // wakes a request waiting for its reply
+    m_rcvSock.Close();
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    m_reqSock.Close();
+}
+
 void CDBCore::DoRecv() {
+    SRecvLocal local;
+    local.pCore = this;
+    t_recvLocal = &local;
+    CNotifyBatch batch;
     BYTE buf[kRecvBufLen];
     size_t nHeld = 0;  // bytes of a message still arriving, at buf[0]
+    bool bLost = false;
     while (m_bConnect) {
         int nLen = m_rcvSock._Recv(buf + nHeld, static_cast<int>(sizeof buf - nHeld));
         if (nLen < 1) {
-            if (m_bConnect.exchange(false)) {
-                // Lost: wake the owner out of any request; it cleans up.
-                ShutdownSock();
-                return;
-            }
+            bLost = m_bConnect.exchange(false);
             break;
         }
         nHeld += static_cast<size_t>(nLen);
-        size_t nUsed = ParseNotifications(buf, nHeld);
+        size_t nUsed = ParseNotifications(buf, nHeld, batch);
         nHeld -= nUsed;
         if (nHeld == sizeof buf) nHeld = 0;  // longer than a whole read: never completes
         if (nHeld > 0) memmove(buf, buf + nUsed, nHeld);
+        if (!batch.Empty()) {
+            OnNotifyBatch(batch);
+            batch.Reset();
+            if (local.bOrphaned) break;
+        }
+    }
+    t_recvLocal = nullptr;
+    if (local.bOrphaned) return;  // the object is gone: touch nothing of it
+    if (bLost) {
+        CloseLost();
+        return;
     }
     usleep(kExitPause);
     m_exitThreadEvent.Signal();
 }
 
-size_t CDBCore::ParseNotifications(const BYTE* buf, size_t n) {
+size_t CDBCore::ParseNotifications(const BYTE* buf, size_t n, CNotifyBatch& batch) {
+    SRunLock run;
     size_t nPos = 0;
     while (nPos < n) {
-        int r = OnDBNotify(buf + nPos, static_cast<int>(n - nPos));
-        if (r == 0) return nPos;
-        if (r == 0xFFFF) return n;
-        nPos += static_cast<size_t>(r);
+        size_t r = FrameOne(buf + nPos, n - nPos, run, batch);
+        if (r == kFrameNeedMore) break;
+        if (r == kFrameBad) {
+            nPos = n;
+            break;
+        }
+        nPos += r;
     }
-    return n;
+    run.Release();
+    return nPos;
+}
+
+size_t CDBCore::FrameOne(const BYTE* p, size_t n, SRunLock& run, CNotifyBatch& batch) {
+    if (n < 2) return kFrameNeedMore;
+    const WORD id = GetLE16(p);
+    if (id == 0xFFFF) {
+        run.Release();
+        SNotifyMsg msg;
+        size_t r = FrameServerMsg(p, n, *this, msg);
+        if (r == kFrameNeedMore || r == kFrameBad || msg.kind != kNotifyAlarm) return r;
+        void* fn = m_rtAlarmNotifyFn.load(std::memory_order_acquire);
+        if (fn != nullptr) {
+            SNotifyItem& item = batch.Add();
+            item.kind = SNotifyItem::kRtAlarm;
+            item.fn = fn;
+            item.pDriver = nullptr;
+            DecodeRtAlarm(msg.pRecord, kRtAlarmRecordLen, item.alarm);
+        }
+        return r;
+    }
+    if (n < 4) return kFrameNeedMore;
+    CDBDriver* pDriver = GetDriverById(id);
+    if (pDriver == nullptr) return kFrameBad;
+    const WORD pos = GetLE16(p + 2);
+    run.To(pDriver);
+    if (pos >= pDriver->m_tags.size()) return kFrameBad;
+    XVariant& value = pDriver->m_tags[pos].value;
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) return kFrameBad;
+    size_t nValue = value.UpdateFromBuffer(p + 4, n - 4);
+    if (nValue == 0) return HasPayload(value.vt) ? kFrameNeedMore : kFrameBad;
+    void* fn = pDriver->m_tagNotifyFn.load(std::memory_order_acquire);
+    if (fn != nullptr) {
+        SNotifyItem& item = batch.Add();
+        item.kind = SNotifyItem::kTagChange;
+        item.pDriver = pDriver;
+        item.fn = fn;
+        item.pos = pos;
+        item.value = value;
+    }
+    return 4 + nValue;
 }
 
 int CDBCore::OnDBNotify(const BYTE* pBuf, int nLen) {
-    if (nLen <= 0) return 0;
-    SNotifyMsg msg;
-    size_t r = FrameNotify(pBuf, static_cast<size_t>(nLen), *this, msg);
+    if (pBuf == nullptr || nLen <= 0) return 0;
+    CNotifyBatch batch;
+    SRunLock run;
+    size_t r = FrameOne(pBuf, static_cast<size_t>(nLen), run, batch);
+    run.Release();
+    if (!batch.Empty()) OnNotifyBatch(batch);
     if (r == kFrameNeedMore) return 0;
-    if (r == kFrameBad) return 0xFFFF;
-    if (msg.kind == kNotifyTag) {
-        CDBDriver* pDriver = GetDriverById(msg.id);
-        if (pDriver == nullptr || !pDriver->OnDBNotify(msg.pos, msg.value)) return 0xFFFF;
-    } else if (msg.kind == kNotifyAlarm) {
-        void* fn = m_rtAlarmNotifyFn.load();
-        if (fn != nullptr) FireRtAlarm(fn, msg.pRecord);
+    return r == kFrameBad ? 0xFFFF : static_cast<int>(r);
+}
+
+void CDBCore::OnNotifyBatch(const CNotifyBatch& batch) {
+    for (size_t i = 0; i < batch.Size(); i++) {
+        const SNotifyItem& item = batch[i];
+        if (item.kind == SNotifyItem::kRtAlarm) {
+            FireRtAlarm(item.fn, item.alarm);
+        } else {
+            FireTagNotify(*item.pDriver, item.fn, item.pos, item.value);
+        }
     }
-    return static_cast<int>(r);
 }
 
 bool CDBCore::RequestAll(const char* szReq, size_t nReqLen, size_t needLen, char* buf) {
@@ -163,8 +300,17 @@ bool CDBCore::RequestAll(const char* szReq, size_t nReqLen, size_t needLen, char
            m_reqSock.RecvAll(buf, static_cast<int>(needLen));
 }
 
+bool CDBCore::BeginRequest() {
+    if (!m_bConnect) return false;
+    if (m_reqSock.HasUnreadBytes()) {
+        EndConnection();  // a reply nobody waits for: the connection is out of step
+        return false;
+    }
+    return true;
+}
+
 CDBDriver* CDBCore::GetDriverById(WORD id) const {
-    return id < m_pDrivers.size() ? m_pDrivers[id].p.load() : nullptr;
+    return id < m_pDrivers.size() ? m_pDrivers[id].p.load(std::memory_order_acquire) : nullptr;
 }
 
 bool CDBCore::GetTagType(WORD id, WORD pos, VARTYPE& vt) const {
@@ -172,7 +318,14 @@ bool CDBCore::GetTagType(WORD id, WORD pos, VARTYPE& vt) const {
     return pDriver != nullptr && pDriver->GetTagType(pos, vt);
 }
 
+bool CDBCore::HasTag(WORD id, WORD pos) const {
+    CDBDriver* pDriver = GetDriverById(id);
+    return pDriver != nullptr && pos < pDriver->GetTagCount();
+}
+
 std::shared_ptr<CDBDriver> CDBCore::_GetDriver(LPCTSTR szDrvName) {
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    if (!m_bConnect && m_bThread) return nullptr;  // ended, not yet released
     auto it = m_mapDrvInfos.find(CString(szDrvName ? szDrvName : ""));
     if (it == m_mapDrvInfos.end()) return nullptr;
     SNDrvInfoEx& info = it->second;
@@ -185,13 +338,14 @@ std::shared_ptr<CDBDriver> CDBCore::_GetDriver(LPCTSTR szDrvName) {
     drv->m_strDriver = it->first;
     drv->m_drvId = info.id;
     drv->SetTagCount(info.tagNum);
-    m_pDrivers[info.id].p.store(drv.get());  // complete before it is seen
+    m_pDrivers[info.id].p.store(drv.get(), std::memory_order_release);  // complete before seen
     info.pDriver = drv.get();
     info.spDriver = drv;
     return drv;
 }
 
 void CDBCore::ClearDrivers() {
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
     for (SDriverSlot& slot : m_pDrivers)
         slot.p.store(nullptr);
     for (auto& entry : m_mapDrvInfos) {
@@ -200,6 +354,6 @@ void CDBCore::ClearDrivers() {
     m_mapDrvInfos.clear();
 }
 
-void CDBCore::FireRtAlarm(void*, const BYTE*) {}
+void CDBCore::FireRtAlarm(void*, const S2RtAlarm2&) {}
 
-void CDBCore::FireTagNotify(CDBDriver&, void*, WORD, const CString&, const XVariant&) {}
+void CDBCore::FireTagNotify(CDBDriver&, void*, WORD, const XVariant&) {}

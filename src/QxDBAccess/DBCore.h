@@ -2,24 +2,36 @@
 // and lists it has loaded and the receive thread that reads its
 // notification connection.
 //
-// Threads: the owner's thread (the script's) makes every call; the receive
-// thread runs DoRecv alone. m_bConnect is the control flag between them.
-// When the server goes away the receive thread only shuts the connections
-// down and ends; the owner's thread joins it and releases the connections
-// and drivers on its next call (connect, disconnect or destruction), so no
-// object is destroyed under the other thread. Drivers are shared with the
-// handles that bindings keep (see DBDriver.h).
+// Threads: any script thread may make calls; every exchange on the request
+// connection holds m_reqLock, so that two never interleave. The receive
+// thread runs DoRecv alone and hands what it frames to the binding one
+// batch per read (OnNotifyBatch), with no lock held. m_bConnect is the
+// control flag: once it is false every request fails at once.
+//
+// A connection ends in one of three ways: the owner disconnects; the server
+// goes away (the receive thread sees it, shuts both connections down and
+// closes them); or a request finds its reply cut short, late or malformed
+// (EndConnection: a request connection out of step must carry nothing more).
+// The receive thread is joined, and the drivers released, on the next
+// connect, disconnect or destruction made from another thread. Disconnect
+// and destruction are safe from the receive thread itself (a callback that
+// drops its connection): they only end the connection there, and what is
+// in use is released once the delivery has returned. Drivers are shared
+// with the handles that bindings keep (see DBDriver.h).
 #ifndef QX_DBCORE_H
 #define QX_DBCORE_H
 
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "ClientSock.h"
 #include "DBDriver.h"
 #include "FileInfo.h"
+#include "NotifyBatch.h"
 #include "NotifyFrame.h"
+#include "RtAlarm.h"
 #include "XTEvent.h"
 
 const int kRecvBufLen = 2048;
@@ -43,6 +55,7 @@ public:
 
     // 0 connected; -1 login refused; -2 handshake, synchronisation or login
     // exchange failed; -3 empty project name or an unknown login reply.
+    // Called on the receive thread it refuses with -2.
     int _Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword);
     void _Disconnect();
     bool IsConnected() const { return m_bConnect; }
@@ -50,16 +63,32 @@ public:
     // Receive thread: reads and dispatches notifications until the
     // connection ends.
     void DoRecv();
-    // Frames and dispatches the one message at pBuf[0, nLen). Returns its
-    // length, 0 when the bytes end inside it, 0xFFFF when it cannot be framed.
+    // Frames and dispatches the one message at pBuf[0, nLen), delivering what
+    // it holds at once. Returns its length, 0 when the bytes end inside it,
+    // 0xFFFF when it cannot be framed.
     int OnDBNotify(const BYTE* pBuf, int nLen);
-    // Sends nReqLen bytes, then reads exactly needLen bytes into buf.
+    // Frames every message of buf[0, n) into batch, applying tag changes to
+    // their drivers. Returns the bytes used: the rest, if any, is the start
+    // of a message still arriving.
+    size_t ParseNotifications(const BYTE* buf, size_t n, CNotifyBatch& batch);
+    // Sends nReqLen bytes, then reads exactly needLen bytes into buf. The
+    // caller holds m_reqLock.
     bool RequestAll(const char* szReq, size_t nReqLen, size_t needLen, char* buf);
 
+    // Caller holds m_reqLock, about to send a request: false when the
+    // connection is gone, or out of step (bytes nobody asked for are
+    // waiting), which ends it.
+    bool BeginRequest();
+    // Any thread: ends the connection as a lost one. Used when a reply was
+    // not read whole, so that no later request reads the rest of it.
+    void EndConnection();
+
     bool GetTagType(WORD id, WORD pos, VARTYPE& vt) const override;
+    bool HasTag(WORD id, WORD pos) const override;
     CDBDriver* GetDriverById(WORD id) const;
     // The driver of that name (core text, exact), created on first use; null
-    // when the list has no such driver or its id has no slot.
+    // when the list has no such driver or its id has no slot, and while not
+    // connected.
     std::shared_ptr<CDBDriver> _GetDriver(LPCTSTR szDrvName);
     // Owner's thread, receive thread not running: detaches and releases
     // every driver, empties the map and leaves every slot empty.
@@ -75,12 +104,25 @@ public:
     // failed.
     int GetPrjFile(LPCTSTR szFileName, CFileInfoMap& mapFileInfos);
 
-    // Receive thread: hands one alarm record to the binding's callback fn.
-    virtual void FireRtAlarm(void* fn, const BYTE* pRecord);
-    // Receive thread, no lock held: hands one tag change to the binding's
-    // callback fn of drv.
-    virtual void FireTagNotify(CDBDriver& drv, void* fn, WORD pos, const CString& strTag,
-                               const XVariant& value);
+    // Subscribes to real-time alarms: 0 subscribed, -1 a callback is
+    // registered already (nothing sent), -2 the exchange failed (nothing
+    // registered). With notifyExisting the alarms active now are delivered
+    // to fn first, on this thread, before the method returns.
+    int _SetRtAlarmNotify(void* fn, bool notifyExisting);
+
+    // The binding's seams. The defaults do nothing but what is said.
+    //
+    // Receive thread, no lock held: everything one read delivered, in order.
+    // The default calls FireTagNotify and FireRtAlarm item by item.
+    virtual void OnNotifyBatch(const CNotifyBatch& batch);
+    virtual void FireTagNotify(CDBDriver& drv, void* fn, WORD pos, const XVariant& value);
+    // One alarm to the callback fn: from OnNotifyBatch's default on the
+    // receive thread, and for the replay of _SetRtAlarmNotify on the
+    // subscriber's thread.
+    virtual void FireRtAlarm(void* fn, const S2RtAlarm2& alarm);
+    // Turns the script's callback into the handle kept in m_rtAlarmNotifyFn
+    // (a reference of its own, a thread-safe function); the default keeps fn.
+    virtual void* RegisterRtAlarmNotify(void* fn) { return fn; }
 
     std::vector<SDriverSlot> m_pDrivers;
     std::map<CString, SNDrvInfoEx> m_mapDrvInfos;
@@ -92,18 +134,38 @@ public:
     std::atomic<void*> m_rtAlarmNotifyFn;  // binding's handle; null = none
     CString m_strPrjName;
     CString m_strTitle;
+    // The longest one reply to a tag request may take, all chunks together
+    // (ms); whatever the server sends, a call ends within it.
+    int m_nReplyTimeOut = 8000;
+    // Held through every exchange on the request connection, and by the
+    // receive thread to close that connection. Recursive: a call resolves
+    // names and then sends its request under one hold.
+    std::recursive_mutex m_reqLock;
+
+protected:
+    // True on this object's own receive thread.
+    bool OnReceiveThread() const;
+    qxthread_t m_recvThread;  // set before the thread starts
+
+public:
+    struct SRecvLocal;  // the receive thread's own state (DBCore.cpp)
 
 private:
     int Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword);
-    // Owner's thread: joins a receive thread that has ended or been told to
-    // end, then closes the connections and destroys the drivers.
+    // Not on the receive thread: joins a receive thread that has ended or
+    // been told to end, then closes the connections and destroys the drivers.
     void ReapReceiveThread();
-    // Parses a read; returns how many bytes were used (the rest is the start
-    // of a message still arriving).
-    size_t ParseNotifications(const BYTE* buf, size_t n);
+    // Receive thread, on seeing the connection lost: closes both connections.
+    void CloseLost();
+    // Frames the message at p[0, n) into batch; the run lock stays on the
+    // driver of the last tag change, for the next one.
+    size_t FrameOne(const BYTE* p, size_t n, struct SRunLock& run, CNotifyBatch& batch);
+    // Fetches a list file once into the project folder and loads it. Caller
+    // holds m_reqLock.
+    void LoadAlarmList(const char* szFile, std::vector<CString>& list);
 
-    qxthread_t m_recvThread;
-    bool m_bThread;  // owner's thread only: m_recvThread must be joined
+    bool m_bThread;               // m_recvThread must be joined; guarded by m_reqLock
+    bool m_bAlarmSubscribing;     // a subscription is under way; guarded by m_reqLock
 };
 
 void* RecvThread(void* pParam);

@@ -1,5 +1,6 @@
 // CDBCore::GetPrjFile: which project files to fetch after connecting, and
 // with which expectation.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "DBCore.h"
@@ -21,13 +22,16 @@ int CDBCore::GetPrjFile(LPCTSTR szFileName, CFileInfoMap& mapFileInfos) {
     strFileName.MakeLower();
     auto it = mapFileInfos.find(strFileName);
     if (it != mapFileInfos.end()) {
-        return GetFile(szFileName, m_reqSock, '4', m_strPrjPath, it->second.time, it->second.size,
+        return GetFile(szFileName, m_reqSock, '4', m_prjDir, it->second.time, it->second.size,
                        nullptr, nullptr);
     }
     if (IsServerFolder(strFileName)) {
-        return GetFile(szFileName, m_reqSock, '4', m_strPrjPath, 0xFFFFFFFF, 0xFFFFFFFF, nullptr,
+        return GetFile(szFileName, m_reqSock, '4', m_prjDir, 0xFFFFFFFF, 0xFFFFFFFF, nullptr,
                        nullptr);
     }
-    unlink(CT2UTF8(m_strPrjPath + szFileName));
+    XDir folder;
+    const char* leaf = nullptr;
+    CT2UTF8 nameUtf8(szFileName);
+    if (m_prjDir.OpenParentOf(nameUtf8, folder, leaf)) unlinkat(folder.Fd(), leaf, 0);
     return 1;
 }

@@ -19,25 +19,6 @@ bool CDBDriver::GetTagType(WORD pos, VARTYPE& vt) const {
     return true;
 }
 
-bool CDBDriver::OnDBNotify(DWORD tagId, const XVariant& value) {
-    CString strTag;
-    {
-        std::lock_guard<std::mutex> lock(m_tagLock);
-        if (tagId >= m_tags.size()) return false;
-        STag& tag = m_tags[tagId];
-        if (tag.value.vt == VT_EMPTY || tag.value.vt == VT_NULL || tag.value.vt != value.vt) {
-            return false;
-        }
-        tag.value = value;
-        strTag = tag.strTag;
-    }
-    void* fn = m_tagNotifyFn.load();
-    if (fn != nullptr && m_pDBCore != nullptr) {
-        m_pDBCore->FireTagNotify(*this, fn, static_cast<WORD>(tagId), strTag, value);
-    }
-    return true;
-}
-
 bool CDBDriver::CopyTagValue(WORD pos, XVariant& value) const {
     std::lock_guard<std::mutex> lock(m_tagLock);
     if (pos >= m_tags.size()) return false;
@@ -53,12 +34,6 @@ bool CDBDriver::CopyTag(WORD pos, STag& tag) const {
     tag.id = m_tags[pos].id;
     tag.bSubscribe = m_tags[pos].bSubscribe;
     return true;
-}
-
-void CDBDriver::StoreValue(STag* pTag, const XVariant& v, bool bSubscribe) {
-    std::lock_guard<std::mutex> lock(m_tagLock);
-    pTag->value = v;
-    if (bSubscribe) pTag->bSubscribe = true;
 }
 
 bool CDBDriver::PutTagValue(WORD pos, const XVariant& value) {

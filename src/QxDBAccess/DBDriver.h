@@ -14,6 +14,8 @@
 #include <atomic>
 #include <list>
 #include <map>
+#include <string>
+#include <unordered_map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -87,7 +89,14 @@ public:
     // Resolves the comma-separated names into one entry each (null: blank or
     // unknown). False when a position request failed.
     bool CheckTagId(LPCTSTR tags, std::vector<STag*>& reqTags);
-    bool ReqBatchGetPoss(std::list<CString>& curTags, const char* szSend, size_t nLen,
+    // One name of a comma-separated list, trimmed of blanks, inside the list.
+    struct SNameRef {
+        const char* p;
+        size_t n;
+        size_t at;  // its entry in reqTags
+    };
+    // Resolves the names of one batch request; caller holds the request lock.
+    bool ReqBatchGetPoss(const std::vector<SNameRef>& names, const char* szSend, size_t nLen,
                          std::vector<STag*>& reqTags);
     WORD GetTagId(LPCTSTR tagName);
 
@@ -98,9 +107,10 @@ public:
     // Writes values: kWriteOk, kWriteNoRight, kWriteNotSent or kWriteBadValue.
     int SetTagValue(LPCTSTR tags, const ITagValues& values);
 
-    // Receive thread: stores a tag's new value, keeping its type, and hands
-    // it to the delivery hook. False when the tag is unknown or untyped.
-    bool OnDBNotify(DWORD tagId, const XVariant& value);
+    // The name a tag resolved by first, empty before. It is set once, before
+    // the tag can have a type, so a tag that changes has a name that no
+    // longer changes: the receive thread's batches refer to it by position.
+    const CString& TagName(WORD pos) const;
 
     // Stores a value as a read does, giving the tag its type. False for an
     // unknown position.
@@ -117,20 +127,30 @@ public:
     std::atomic<void*> m_tagNotifyFn;  // the binding's callback handle; null = none
     WORD m_drvId;
     CString m_strDriver;
-    CDBCore* m_pDBCore;  // owner's thread; null once detached
+    // Null once detached; written under the core's request lock.
+    std::atomic<CDBCore*> m_pDBCore;
 
 private:
     friend class CDBCore;
-    bool RecvChunk(BYTE code, bool bMoreFlag, BYTE* buf, size_t& nLen, bool& bMore);
-    void StoreValue(STag* pTag, const XVariant& v, bool bSubscribe);
+    friend struct SRunLock;
+    // Caller holds the core's request lock.
+    bool CheckTagIdLocked(const char* tags, std::vector<STag*>& reqTags);
+    bool ResolveName(const char* a, size_t n, std::string& key, std::vector<SNameRef>& pending,
+                     char* szSend, size_t& nLen, std::vector<STag*>& reqTags);
+    bool AdviseBatch(const std::vector<STag*>& items);
+    bool ReadBatch(const std::vector<STag*>& pTags);
+    bool RecvChunk(BYTE code, bool bMoreFlag, BYTE* buf, size_t& nLen, bool& bMore,
+                   const struct SDeadline& deadline);
+    void SetTagName(WORD pos, const char* p, size_t n);
 
     // Guards the values, names and flags of m_tags: the receive thread
-    // writes values while the script's thread reads and writes them. Held
-    // only to copy in or out, never across a callback or a network wait.
+    // writes values while request threads read and write them. Held only to
+    // copy in or out, never across a callback or a network wait.
     mutable std::mutex m_tagLock;
     std::vector<STag> m_tags;  // sized once, at creation
     size_t m_nTags = 0;
-    std::map<CString, WORD> m_mapTagToId;  // owner's thread only
+    // Name cache; guarded by the core's request lock.
+    std::unordered_map<std::string, WORD> m_mapTagToId;
 };
 
 #endif  // QX_DBDRIVER_H

@@ -49,10 +49,6 @@ size_t ServerMsgLen(BYTE type) {
     }
 }
 
-bool HasPayload(VARTYPE vt) {
-    return vt == VT_BSTR || (vt & VT_ARRAY) != 0 || XVariant::GetVTSize(vt) > 0;
-}
-
 size_t FrameTag(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg) {
     if (n < 4) return kFrameNeedMore;
     msg.kind = kNotifyTag;
@@ -71,9 +67,17 @@ size_t FrameTag(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& ms
 
 }  // namespace
 
+bool HasPayload(VARTYPE vt) {
+    return vt == VT_BSTR || (vt & VT_ARRAY) != 0 || XVariant::GetVTSize(vt) > 0;
+}
+
 size_t FrameNotify(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg) {
     if (n < 2) return kFrameNeedMore;
     if (GetLE16(p) != kServerMsgId) return FrameTag(p, n, tags, msg);
+    return FrameServerMsg(p, n, tags, msg);
+}
+
+size_t FrameServerMsg(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg) {
     if (n < 3) return kFrameNeedMore;
     msg.kind = kNotifySkip;
     msg.type = p[2];
@@ -88,8 +92,7 @@ size_t FrameNotify(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg&
     if (n < len) return kFrameNeedMore;
     if (msg.type >= 9 && msg.type <= 22) {
         // These name a tag: refuse one that this connection does not have.
-        VARTYPE vt;
-        if (!tags.GetTagType(GetLE16(p + 3), GetLE16(p + 5), vt)) return kFrameBad;
+        if (!tags.HasTag(GetLE16(p + 3), GetLE16(p + 5))) return kFrameBad;
     }
     if (msg.type == 1 || msg.type == 3) {
         msg.kind = kNotifyAlarm;

@@ -20,6 +20,8 @@ public:
     // The present type of tag pos of driver id; false when there is no such
     // driver or tag.
     virtual bool GetTagType(WORD id, WORD pos, VARTYPE& vt) const = 0;
+    // Whether driver id exists and has a tag at pos, whatever its type.
+    virtual bool HasTag(WORD id, WORD pos) const = 0;
 };
 
 enum ENotifyKind { kNotifyTag, kNotifyAlarm, kNotifySkip };
@@ -40,5 +42,10 @@ const size_t kFrameBad = 0xFFFF;  // cannot be framed: drop the rest of the read
 // Frames the one message at p[0, n): returns its length with msg filled, or
 // kFrameNeedMore, or kFrameBad. Reads nothing outside p[0, n).
 size_t FrameNotify(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg);
+// The same for a message known to start with 0xFFFF (a server message).
+size_t FrameServerMsg(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg);
+// Whether a value of this type has bytes on the wire: a tag message that
+// decodes nothing then waits for more bytes rather than being refused.
+bool HasPayload(VARTYPE vt);
 
 #endif  // QX_NOTIFYFRAME_H

@@ -7,11 +7,12 @@
 
 namespace {
 
-// Reads the open file to its end, or to the first short read.
+// Reads the open file to its end, or to the first short read. A file larger
+// than any sane list is refused unread.
 std::string ReadAll(XFile& file) {
     std::string data;
     long long nSize = file.GetFileSize64();
-    if (nSize <= 0) return data;
+    if (nSize <= 0 || static_cast<unsigned long long>(nSize) > kMaxListFileSize) return data;
     data.resize(static_cast<size_t>(nSize));
     size_t nGot = 0;
     while (nGot < data.size()) {
@@ -33,6 +34,15 @@ void AddLine(const char* p, size_t n, std::vector<CString>& strList) {
     CString strUtf8;
     ToUtf8(std::string(p, n).c_str(), strUtf8, n);
     strList.push_back(strUtf8);
+}
+
+// Opens szName (core text, relative) of the project folder for reading.
+bool OpenInFolder(const XDir& prjDir, const char* szName, XFile& file) {
+    XDir folder;
+    const char* leaf = nullptr;
+    CT2UTF8 nameUtf8(szName);
+    return prjDir.OpenParentOf(nameUtf8, folder, leaf) &&
+           file.OpenAt(folder.Fd(), leaf, O_RDONLY);
 }
 
 }  // namespace
@@ -78,6 +88,21 @@ void InitStringList(const char* szStrListPath, std::vector<CString>& strList) {
     if (!strList.empty()) return;
     XFile file;
     if (!file.OpenT(szStrListPath, O_RDONLY)) return;
+    std::string data = ReadAll(file);
+    ParseStringList(reinterpret_cast<const BYTE*>(data.data()), data.size(), strList);
+}
+
+void LoadPrjDrvInfo(const XDir& prjDir, std::map<CString, SNDrvInfoEx>& mapDrvInfos) {
+    XFile file;
+    if (!OpenInFolder(prjDir, "RecData/drvinfo.dat", file)) return;
+    std::string data = ReadAll(file);
+    ParseDrvInfo(reinterpret_cast<const BYTE*>(data.data()), data.size(), mapDrvInfos);
+}
+
+void InitStringList(const XDir& prjDir, const char* szName, std::vector<CString>& strList) {
+    if (!strList.empty()) return;
+    XFile file;
+    if (!OpenInFolder(prjDir, szName, file)) return;
     std::string data = ReadAll(file);
     ParseStringList(reinterpret_cast<const BYTE*>(data.data()), data.size(), strList);
 }

@@ -13,10 +13,13 @@
 #include <vector>
 
 #include "DBDriver.h"
+#include "XDir.h"
 #include "XFile.h"
 #include "cstring.h"
 
 const size_t kMaxListLine = 255;
+// A list file larger than this is refused unread (64 MiB).
+const size_t kMaxListFileSize = 64u << 20;
 
 // Adds the records at p[0, n) to map; a later record of a name wins. A
 // record cut off by the end of the bytes ends the parse.
@@ -31,5 +34,9 @@ void ParseStringList(const BYTE* p, size_t n, std::vector<CString>& strList);
 void LoadPrjDrvInfo(const CString& strPrjPath, std::map<CString, SNDrvInfoEx>& mapDrvInfos);
 // Reads the list file at szStrListPath (core text) when strList is empty.
 void InitStringList(const char* szStrListPath, std::vector<CString>& strList);
+// The same through the project folder: RecData/drvinfo.dat, or the list
+// file szName (core text, relative), reached without following a link.
+void LoadPrjDrvInfo(const XDir& prjDir, std::map<CString, SNDrvInfoEx>& mapDrvInfos);
+void InitStringList(const XDir& prjDir, const char* szName, std::vector<CString>& strList);
 
 #endif  // QX_PROJECTLISTS_H

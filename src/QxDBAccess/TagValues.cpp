@@ -1,11 +1,16 @@
 // Advising ('b'), reading ('H'), writing ('g') and unadvising ('d') tags.
 // Replies come in chunks of at most 4096 value bytes; every value is decoded
-// within the bytes of its chunk.
+// within the bytes of its chunk. A call that names more tags than one
+// request carries sends as many requests as the names need. A reply that is
+// cut short, late or malformed ends the connection: what is left of it must
+// never be read as the reply to a later request.
+#include <chrono>
 #include <cstring>
 
 #include "ByteOrder.h"
 #include "DBCore.h"
 #include "DBDriver.h"
+#include "ReplyChunk.h"
 
 namespace {
 
@@ -14,117 +19,174 @@ const size_t kReadBufLen = 4096;
 
 }  // namespace
 
-// Receives one reply chunk: the code, for reads the more flag, the 16-bit
-// length L and then L value bytes into buf. False on a short receive, a
-// wrong code or an L beyond one chunk.
-bool CDBDriver::RecvChunk(BYTE code, bool bMoreFlag, BYTE* buf, size_t& nLen, bool& bMore) {
-    CReqTimeSock& sock = m_pDBCore->m_reqSock;
-    BYTE head[4];
-    const int nHead = bMoreFlag ? 4 : 3;
-    if (!sock.RecvAll(head, nHead) || head[0] != code) return false;
-    bMore = bMoreFlag && head[1] == 1;
-    nLen = GetLE16(head + nHead - 2);
-    if (nLen > kMaxChunkValues) return false;
-    return sock.RecvAll(buf, static_cast<int>(nLen));
+// The end of the time one reply may take, whatever the server sends.
+struct SDeadline {
+    std::chrono::steady_clock::time_point end;
+    explicit SDeadline(int ms) : end(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)) {}
+    int Left() const {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+};
+
+// Receives one reply chunk: the head, then its L value bytes into buf. False
+// on a short or late receive, a wrong code or an L beyond one chunk.
+bool CDBDriver::RecvChunk(BYTE code, bool bMoreFlag, BYTE* buf, size_t& nLen, bool& bMore,
+                          const SDeadline& deadline) {
+    CReqTimeSock& sock = m_pDBCore.load()->m_reqSock;
+    BYTE head[kChunkHeadLenRead];
+    const size_t nHead = bMoreFlag ? kChunkHeadLenRead : kChunkHeadLenAdvise;
+    if (!sock.RecvAllTimeOut(head, static_cast<int>(nHead), deadline.Left())) return false;
+    if (!ParseChunkHead(head, nHead, code, bMoreFlag, bMore, nLen)) return false;
+    return sock.RecvAllTimeOut(buf, static_cast<int>(nLen), deadline.Left());
 }
 
 bool CDBDriver::_ConnectTag(LPCTSTR tags) {
-    if (m_pDBCore == nullptr) return false;
+    CDBCore* core = m_pDBCore;
+    if (core == nullptr) return false;
+    std::lock_guard<std::recursive_mutex> lock(core->m_reqLock);
     std::vector<STag*> reqTags;
-    if (!CheckTagId(tags, reqTags)) return false;
+    if (!CheckTagIdLocked(tags, reqTags)) return false;
 
+    // Each tag once, and only those not advised yet.
+    std::vector<STag*> items;
+    {
+        std::vector<bool> seen(m_tags.size());
+        std::lock_guard<std::mutex> tagLock(m_tagLock);
+        for (STag* pTag : reqTags) {
+            if (pTag == nullptr || pTag->bSubscribe || seen[pTag->id]) continue;
+            seen[pTag->id] = true;
+            items.push_back(pTag);
+        }
+    }
+    for (size_t i = 0; i < items.size(); i += kMaxAdviseItems) {
+        size_t n = std::min(kMaxAdviseItems, items.size() - i);
+        if (!AdviseBatch(std::vector<STag*>(items.begin() + i, items.begin() + i + n))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CDBDriver::AdviseBatch(const std::vector<STag*>& items) {
+    CDBCore* core = m_pDBCore;
+    if (core == nullptr || !core->BeginRequest()) return false;
     BYTE req[kAdviseBufLen] = {0};
     req[0] = 'b';
-    std::vector<STag*> items;
-    for (STag* pTag : reqTags) {
-        if (pTag == nullptr || pTag->bSubscribe) continue;
-        // A name given twice is advised once.
-        bool bDup = false;
-        for (STag* p : items)
-            bDup = bDup || p == pTag;
-        if (bDup) continue;
-        BYTE* p = req + 3 + 5 * items.size();
+    for (size_t i = 0; i < items.size(); i++) {
+        BYTE* p = req + 3 + 5 * i;
         PutLE16(p, m_drvId);
-        PutLE16(p + 2, pTag->id);
+        PutLE16(p + 2, items[i]->id);
         p[4] = 0;
-        items.push_back(pTag);
-        if (items.size() == kMaxAdviseItems) break;
     }
-    if (items.empty()) return true;
     PutLE16(req + 1, static_cast<uint16_t>(items.size()));
-    if (!m_pDBCore->m_reqSock.SendAll(req, static_cast<int>(3 + 5 * items.size()))) return false;
-
+    if (!core->m_reqSock.SendAll(req, static_cast<int>(3 + 5 * items.size()))) {
+        core->EndConnection();
+        return false;
+    }
+    const SDeadline deadline(core->m_nReplyTimeOut);
     BYTE chunk[kMaxChunkValues];
-    size_t nLen = 0, nPos = 0;
-    bool bMore = false;
-    for (STag* pTag : items) {
-        if (nPos == nLen) {
-            if (!RecvChunk('b', false, chunk, nLen, bMore)) return false;
-            nPos = 0;
+    std::vector<XVariant*> out;
+    size_t nNext = 0;
+    while (nNext < items.size()) {
+        size_t nLen = 0;
+        bool bMore = false, bCut = false;
+        if (!RecvChunk('b', false, chunk, nLen, bMore, deadline)) {
+            core->EndConnection();
+            return false;
         }
-        XVariant v;
-        size_t n = v.FromBuffer(chunk + nPos, nLen - nPos, true);
-        if (n == 0) return false;  // cut off by the chunk's end
-        StoreValue(pTag, v, true);
-        nPos += n;
+        out.clear();
+        for (size_t i = nNext; i < items.size(); i++)
+            out.push_back(&items[i]->value);
+        size_t nUsed = 0;  // bytes past the last wanted value are read off and dropped
+        std::lock_guard<std::mutex> tagLock(m_tagLock);
+        size_t n = DecodeChunkValues(chunk, nLen, out.data(), out.size(), &nUsed, bCut);
+        for (size_t i = 0; i < n; i++)
+            items[nNext + i]->bSubscribe = true;
+        nNext += n;
+        // A value cut off by its chunk puts the reply out of step.
+        if (bCut) {
+            core->EndConnection();
+            return false;
+        }
     }
     return true;
 }
 
 bool CDBDriver::_GetTagValue(LPCTSTR tags, std::vector<STag*>& reqTags) {
-    if (m_pDBCore == nullptr) return false;
-    if (!CheckTagId(tags, reqTags)) return false;
+    CDBCore* core = m_pDBCore;
+    if (core == nullptr) return false;
+    std::lock_guard<std::recursive_mutex> lock(core->m_reqLock);
+    if (!CheckTagIdLocked(tags, reqTags)) return false;
 
+    std::vector<STag*> pTags;
+    {
+        std::lock_guard<std::mutex> tagLock(m_tagLock);
+        for (STag* pTag : reqTags) {
+            // Advised tags are kept current by notifications.
+            if (pTag != nullptr && !pTag->bSubscribe) pTags.push_back(pTag);
+        }
+    }
+    for (size_t i = 0; i < pTags.size(); i += kMaxReadTags) {
+        size_t n = std::min(kMaxReadTags, pTags.size() - i);
+        if (!ReadBatch(std::vector<STag*>(pTags.begin() + i, pTags.begin() + i + n))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CDBDriver::ReadBatch(const std::vector<STag*>& pTags) {
+    CDBCore* core = m_pDBCore;
+    if (core == nullptr || !core->BeginRequest()) return false;
     BYTE req[kReadBufLen] = {0};
     req[0] = 'H';
-    std::vector<STag*> pTags;
-    for (STag* pTag : reqTags) {
-        if (pTag == nullptr) continue;
-        bool bAdvised;
-        {
-            std::lock_guard<std::mutex> lock(m_tagLock);
-            bAdvised = pTag->bSubscribe;
-        }
-        if (bAdvised) continue;  // kept current by notifications
-        BYTE* p = req + 3 + 4 * pTags.size();
+    for (size_t i = 0; i < pTags.size(); i++) {
+        BYTE* p = req + 3 + 4 * i;
         PutLE16(p, m_drvId);
-        PutLE16(p + 2, pTag->id);
-        pTags.push_back(pTag);
-        if (pTags.size() == kMaxReadTags) break;
+        PutLE16(p + 2, pTags[i]->id);
     }
-    if (pTags.empty()) return true;
     PutLE16(req + 1, static_cast<uint16_t>(pTags.size()));
-    if (!m_pDBCore->m_reqSock.SendAll(req, static_cast<int>(3 + 4 * pTags.size()))) return false;
-
+    if (!core->m_reqSock.SendAll(req, static_cast<int>(3 + 4 * pTags.size()))) {
+        core->EndConnection();
+        return false;
+    }
+    const SDeadline deadline(core->m_nReplyTimeOut);
     BYTE chunk[kMaxChunkValues];
+    std::vector<XVariant*> out;
     size_t nNext = 0;
     bool bMore = true;
+    // Stops once every tag has its value, whatever the more flag says; a
+    // tag the server leaves without a value keeps its previous one.
     while (bMore && nNext < pTags.size()) {
         size_t nLen = 0;
-        if (!RecvChunk('H', true, chunk, nLen, bMore)) return false;
-        size_t nPos = 0;
-        while (nPos < nLen && nNext < pTags.size()) {
-            XVariant v;
-            size_t n = v.FromBuffer(chunk + nPos, nLen - nPos, true);
-            if (n == 0) return false;  // cut off by the chunk's end
-            StoreValue(pTags[nNext++], v, false);
-            nPos += n;
+        bool bCut = false;
+        if (!RecvChunk('H', true, chunk, nLen, bMore, deadline)) {
+            core->EndConnection();
+            return false;
         }
-    }
-    // Chunks announced beyond the last value are read off too, so that the
-    // next reply starts where it should.
-    while (bMore) {
-        size_t nLen = 0;
-        if (!RecvChunk('H', true, chunk, nLen, bMore)) return false;
+        out.clear();
+        for (size_t i = nNext; i < pTags.size(); i++)
+            out.push_back(&pTags[i]->value);
+        size_t nUsed = 0;  // bytes past the last wanted value are read off and dropped
+        std::lock_guard<std::mutex> tagLock(m_tagLock);
+        nNext += DecodeChunkValues(chunk, nLen, out.data(), out.size(), &nUsed, bCut);
+        if (bCut) {
+            core->EndConnection();
+            return false;
+        }
     }
     return true;
 }
 
 int CDBDriver::SetTagValue(LPCTSTR tags, const ITagValues& values) {
-    if (m_pDBCore == nullptr) return kWriteNotSent;
-    if ((m_pDBCore->m_nRights & kRightWrite) == 0) return kWriteNoRight;
+    CDBCore* core = m_pDBCore;
+    if (core == nullptr) return kWriteNotSent;
+    if ((core->m_nRights & kRightWrite) == 0) return kWriteNoRight;
+    std::lock_guard<std::recursive_mutex> lock(core->m_reqLock);
     std::vector<STag*> reqTags;
-    if (!CheckTagId(tags, reqTags)) return kWriteNotSent;
+    if (!CheckTagIdLocked(tags, reqTags)) return kWriteNotSent;
     if (reqTags.empty()) return kWriteOk;
 
     BYTE req[kWriteBufLen] = {0};
@@ -153,15 +215,26 @@ int CDBDriver::SetTagValue(LPCTSTR tags, const ITagValues& values) {
         }
     }
     PutLE16(req + 1, nCount);
-    if (m_pDBCore->ReqSend(req, static_cast<int>(nLen)) <= 0) return kWriteNotSent;
+    if (!core->BeginRequest()) return kWriteNotSent;
+    if (core->ReqSend(req, static_cast<int>(nLen)) <= 0) {
+        core->EndConnection();
+        return kWriteNotSent;
+    }
     return kWriteOk;
 }
 
 bool CDBCore::UnadviseTag(long id) {
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    if (!BeginRequest()) return false;
     BYTE req[1 + sizeof(long)];
     req[0] = 'd';
     memcpy(req + 1, &id, sizeof id);  // the platform's long, as the server expects
-    if (ReqSend(req, sizeof req) <= 0) return false;
+    if (ReqSend(req, sizeof req) <= 0) {
+        EndConnection();
+        return false;
+    }
     BYTE reply[16];
-    return m_reqSock._Recv(reply, sizeof reply) >= 1 && reply[0] == 'd';
+    if (m_reqSock._Recv(reply, sizeof reply) >= 1 && reply[0] == 'd') return true;
+    EndConnection();
+    return false;
 }

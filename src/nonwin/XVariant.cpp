@@ -129,7 +129,13 @@ XVariant& XVariant::operator=(double d) {
 XVariant& XVariant::operator=(const XVariant& varSrc) {
     if (this == &varSrc) return *this;
     if (varSrc.vt == VT_BSTR) {
-        *this = varSrc.pStrVal ? varSrc.pStrVal->c_str() : "";
+        const char* sz = varSrc.pStrVal ? varSrc.pStrVal->c_str() : "";
+        // A text over a text keeps its storage: no allocation once it is large enough.
+        if (vt == VT_BSTR && pStrVal != nullptr) {
+            pStrVal->assign(sz);
+            return *this;
+        }
+        *this = sz;
         return *this;
     }
     Clear();

@@ -120,6 +120,11 @@ public:
     // value does not fit; the variant is then left unchanged. Server bytes
     // are decoded through this form only.
     size_t FromBuffer(const BYTE* pBuffer, size_t nLen, bool bIncludeVT);
+    // The untyped form of the present type, decoded straight into this
+    // variant within pBuffer[0, nLen); a text reuses its storage. Returns the
+    // bytes read, or 0 (variant unchanged) when the value does not fit or
+    // the type carries no payload.
+    size_t UpdateFromBuffer(const BYTE* pBuffer, size_t nLen);
 
     bool operator==(const XVariant& varSrc) const;
     bool operator!=(const XVariant& varSrc) const { return !(*this == varSrc); }

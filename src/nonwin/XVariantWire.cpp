@@ -97,6 +97,29 @@ size_t XVariant::FromBuffer(const BYTE* pBuffer, size_t nLen, bool bIncludeVT) {
     return n;
 }
 
+size_t XVariant::UpdateFromBuffer(const BYTE* pBuffer, size_t nLen) {
+    if (pBuffer == nullptr) return 0;
+    if (vt == VT_BSTR) {
+        const void* nul = memchr(pBuffer, 0, nLen);
+        if (nul == nullptr) return 0;
+        size_t n = static_cast<size_t>(static_cast<const BYTE*>(nul) - pBuffer);
+        if (pStrVal == nullptr) {
+            SetText(reinterpret_cast<const char*>(pBuffer), n);
+        } else {
+            pStrVal->assign(reinterpret_cast<const char*>(pBuffer), n);
+        }
+        return n + 1;
+    }
+    const size_t nSize = GetVTSize(vt);
+    if (nSize == 0 || IsArray(vt)) return FromBuffer(pBuffer, nLen, false);
+    if (nLen < nSize) return 0;
+    XVariant var;
+    var.vt = vt;
+    var.Decode(pBuffer, pBuffer + nLen, false, 0);
+    llVal = var.llVal;  // scalars share the 8-byte payload
+    return nSize;
+}
+
 // Decodes one value from p. end is one past the last readable byte, or null
 // when the caller guarantees the whole value is there. Returns the bytes
 // read, or kNoFit when the value runs past end.

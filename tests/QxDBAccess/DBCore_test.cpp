@@ -20,9 +20,11 @@ class AlarmCore : public CDBCore {
 public:
     ~AlarmCore() override { _Disconnect(); }  // before the hook goes away
 
-    void FireRtAlarm(void*, const BYTE* pRecord) override {
+    void FireRtAlarm(void*, const S2RtAlarm2& alarm) override {
+        BYTE rec[kRtAlarmLen];
+        EncodeRtAlarm(alarm, rec);
         std::lock_guard<std::mutex> lock(m_);
-        records_.emplace_back(reinterpret_cast<const char*>(pRecord), 32);
+        records_.emplace_back(reinterpret_cast<const char*>(rec), sizeof rec);
         cv_.notify_all();
     }
     bool WaitForRecords(size_t n, int timeoutMs = 5000) {

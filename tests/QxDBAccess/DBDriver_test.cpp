@@ -26,10 +26,9 @@ struct Change {
 class HookCore : public CDBCore {
 public:
     ~HookCore() override { _Disconnect(); }
-    void FireTagNotify(CDBDriver& drv, void*, WORD, const CString& strTag,
-                       const XVariant& value) override {
+    void FireTagNotify(CDBDriver& drv, void*, WORD pos, const XVariant& value) override {
         std::lock_guard<std::mutex> lock(m_);
-        changes_.push_back({drv.m_strDriver, strTag, value});
+        changes_.push_back({drv.m_strDriver, drv.TagName(pos), value});
         cv_.notify_all();
     }
     bool WaitForChanges(size_t n, int timeoutMs = 5000) {
@@ -106,7 +105,18 @@ SSimProject TagProject() {
     SSimDriver empty;
     empty.name = "Empty";
     empty.id = 2;
-    prj.drivers = {plc, many, empty};
+    // More tags than one advise (519) or read (1023) request carries.
+    SSimDriver big;
+    big.name = "Big";
+    big.id = 3;
+    for (int i = 0; i < 1100; i++) {
+        SSimTag tag;
+        tag.name = "b" + std::to_string(i);
+        tag.vt = VT_I4;
+        tag.value = std::to_string(i * 3);
+        big.tags.push_back(tag);
+    }
+    prj.drivers = {plc, many, empty, big};
     return prj;
 }
 
@@ -213,15 +223,23 @@ TEST_F(DBDriverTest, BatchesNeverPass768Bytes) {
         snprintf(name, sizeof name, "t%03d,", i);
         names += name;
     }
-    // Fail the third batch: the first two stay cached.
+    // A malformed third reply ends the connection: nothing later may read
+    // the rest of it.
     SetFaults('L', "X" + std::string(4 * 82, '\0'), 2);  // the third batch holds 82 names
     std::vector<CDBDriver::STag*> tags;
     EXPECT_FALSE(many_->CheckTagId(names.c_str(), tags));
     EXPECT_EQ(sim_->RequestCount('L'), 3u);
+    EXPECT_FALSE(core_.IsConnected());
+    tags.clear();
+    EXPECT_FALSE(many_->CheckTagId(names.c_str(), tags));  // fails at once, unsent
+    EXPECT_EQ(sim_->RequestCount('L'), 3u);
     sim_->SetFaults(SSimFaults());
+    ASSERT_EQ(core_._Connect(host_.c_str(), "admin", "secret"), 0);
+    many_ = core_._GetDriver("Many");
+    ASSERT_TRUE(many_);
     tags.clear();
     ASSERT_TRUE(many_->CheckTagId(names.c_str(), tags));
-    EXPECT_EQ(sim_->RequestCount('L'), 4u);  // only the failed batch again
+    EXPECT_EQ(sim_->RequestCount('L'), 6u);
     ASSERT_EQ(tags.size(), 300u);
     for (int i = 0; i < 300; i++) {
         ASSERT_TRUE(tags[i]);
@@ -302,14 +320,18 @@ TEST_F(DBDriverTest, MalformedChunksFailTheCall) {
     }
 }
 
-TEST_F(DBDriverTest, ChunksBeyondTheLastValueAreReadOff) {
-    // One value, then a further chunk the server announced: the next read
-    // must still find its own reply.
+TEST_F(DBDriverTest, ChunksBeyondTheLastValueEndTheConnection) {
+    // One value, then a further chunk the server announced: the read has
+    // its value, and the next read must never take the stray chunk (43) as
+    // its own reply.
     SetFaults('H', std::string("H\x01\x06\x00\x03\x00\x2A\x00\x00\x00", 10) +
                        std::string("H\x00\x06\x00\x03\x00\x2B\x00\x00\x00", 10));
     EXPECT_TRUE(Read1(*plc_, "i4") == XVariant(42));
     sim_->SetFaults(SSimFaults());
-    EXPECT_TRUE(Read1(*plc_, "ui2") == XVariant(static_cast<USHORT>(60000)));
+    std::vector<CDBDriver::STag*> tags;
+    EXPECT_FALSE(plc_->_GetTagValue("ui2", tags));
+    EXPECT_FALSE(core_.IsConnected());
+    EXPECT_EQ(sim_->RequestCount('H'), 1u);
 }
 
 TEST_F(DBDriverTest, WriteResults) {
@@ -443,4 +465,83 @@ TEST_F(DBDriverTest, ConnectionLostWhileTheScriptReads) {
     core_._Disconnect();  // the owner's thread releases the drivers now
     std::vector<CDBDriver::STag*> tags;
     EXPECT_FALSE(plc_->_GetTagValue("i4", tags));  // detached, not destroyed
+}
+
+std::string BigNames() {
+    std::string names;
+    for (int i = 0; i < 1100; i++)
+        names += "b" + std::to_string(i) + ",";
+    return names;
+}
+
+TEST_F(DBDriverTest, CallsLargerThanOneRequestSendSeveral) {
+    std::shared_ptr<CDBDriver> big = core_._GetDriver("Big");
+    ASSERT_TRUE(big);
+    std::string names = BigNames();
+    std::vector<CDBDriver::STag*> tags;
+    ASSERT_TRUE(big->_GetTagValue(names.c_str(), tags));
+    EXPECT_EQ(sim_->RequestCount('H'), 2u);  // 1023 + 77
+    ASSERT_EQ(tags.size(), 1100u);
+    for (int i = 0; i < 1100; i++) {
+        XVariant v;
+        ASSERT_TRUE(big->CopyTagValue(static_cast<WORD>(i), v));
+        ASSERT_TRUE(v == XVariant(i * 3)) << i;
+    }
+    ASSERT_TRUE(big->_ConnectTag(names.c_str()));
+    EXPECT_EQ(sim_->RequestCount('b'), 3u);  // 519 + 519 + 62
+    CDBDriver::STag tag;
+    ASSERT_TRUE(big->CopyTag(1099, tag));
+    EXPECT_TRUE(tag.bSubscribe);
+    // The last tag's changes arrive: the server has it advised.
+    ASSERT_TRUE(sim_->SetTag(3, 1099, XVariant(-1)));
+    EXPECT_TRUE(WaitUntil([&] {
+        XVariant v;
+        return big->CopyTagValue(1099, v) && v == XVariant(-1);
+    }));
+}
+
+TEST_F(DBDriverTest, ReadStopsOnceEveryTagHasItsValue) {
+    // A server that leaves the more flag set on its last chunk.
+    core_.m_nReplyTimeOut = 60000;
+    SetFaults('H', std::string("H\x01\x06\x00\x03\x00\x2A\x00\x00\x00", 10));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Read1(*plc_, "i4") == XVariant(42));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    sim_->SetFaults(SSimFaults());
+    EXPECT_TRUE(Read1(*plc_, "ui2") == XVariant(static_cast<USHORT>(60000)));
+    EXPECT_TRUE(core_.IsConnected());
+}
+
+TEST_F(DBDriverTest, RepliesCutShortLateOrEndlessEndTheConnection) {
+    struct Case {
+        const char* name;
+        std::string reply;
+    } cases[] = {
+        {"value cut short", std::string("H\x00\x06\x00\x03\x00", 6)},
+        {"head cut short", std::string("H\x00", 2)},
+        {"endless empty chunks", [] {
+             std::string s;
+             for (int i = 0; i < 2000; i++)
+                 s += std::string("H\x01\x00\x00", 4);
+             return s;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(core_._Connect(host_.c_str(), "admin", "secret"), 0);
+        std::shared_ptr<CDBDriver> plc = core_._GetDriver("PLC1");
+        core_.m_nReplyTimeOut = 300;
+        std::vector<CDBDriver::STag*> tags;
+        ASSERT_TRUE(plc->CheckTagId("i4,ui2", tags));
+        SetFaults('H', c.reply);
+        tags.clear();
+        EXPECT_FALSE(plc->_GetTagValue("i4", tags));
+        sim_->SetFaults(SSimFaults());
+        // The rest of that reply is never taken for the next one's.
+        EXPECT_FALSE(core_.IsConnected());
+        size_t nRequests = sim_->RequestCount('H');
+        tags.clear();
+        EXPECT_FALSE(plc->_GetTagValue("ui2", tags));
+        EXPECT_EQ(sim_->RequestCount('H'), nRequests);
+    }
 }

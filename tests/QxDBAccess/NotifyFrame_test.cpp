@@ -19,6 +19,9 @@ public:
         vt = it->second;
         return true;
     }
+    bool HasTag(WORD id, WORD pos) const override {
+        return types.count(std::make_pair(id, pos)) > 0;
+    }
     std::map<std::pair<WORD, WORD>, VARTYPE> types = {
         {{1, 0}, VT_I4}, {{1, 1}, VT_BSTR}, {{1, 2}, VT_EMPTY}};
 };

@@ -1,0 +1,60 @@
+// CDBCore::_SetRtAlarmNotify: the alarm subscription ('n'), the replay of
+// the alarms active at that time, and the text and tag lists that name them.
+#include <cstring>
+
+#include "DBCore.h"
+#include "FileTransfer.h"
+#include "ProjectLists.h"
+
+int CDBCore::_SetRtAlarmNotify(void* fn, bool notifyExisting) {
+    std::vector<S2RtAlarm2> rtAlarms;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+        if (m_rtAlarmNotifyFn.load() != nullptr || m_bAlarmSubscribing) return -1;
+        if (!BeginRequest()) return -2;
+        if (ReqSend("n", 1) < 1) {
+            EndConnection();
+            return -2;
+        }
+        BYTE head[kAlarmHeadLen];
+        WORD nCount = 0;
+        int n = m_reqSock._Recv(head, sizeof head);
+        if (n < 0 || !ParseAlarmHead(head, static_cast<size_t>(n), nCount)) {
+            EndConnection();  // what is left of the reply must not meet a later request
+            return -2;
+        }
+        for (WORD i = 0; i < nCount; i++) {
+            BYTE rec[kRtAlarmLen];
+            S2RtAlarm2 alarm;
+            if (!m_reqSock.RecvAllTimeOut(rec, sizeof rec, m_nReplyTimeOut)) {
+                EndConnection();
+                return -2;
+            }
+            if (notifyExisting && DecodeRtAlarm(rec, sizeof rec, alarm)) rtAlarms.push_back(alarm);
+        }
+        LoadAlarmList("RecData/textlist", m_textList);
+        LoadAlarmList("RecData/taglist", m_tagList);
+        // The replay runs the script's code, which may make requests of its
+        // own: it runs without the lock, and this flag keeps a second
+        // subscription out meanwhile.
+        m_bAlarmSubscribing = true;
+    }
+    for (const S2RtAlarm2& alarm : rtAlarms)
+        FireRtAlarm(fn, alarm);
+    void* handle = RegisterRtAlarmNotify(fn);
+    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    m_rtAlarmNotifyFn.store(handle, std::memory_order_release);
+    m_bAlarmSubscribing = false;
+    return 0;
+}
+
+void CDBCore::LoadAlarmList(const char* szFile, std::vector<CString>& list) {
+    if (!list.empty()) return;
+    // The result is not needed: a copy left from an earlier fetch is loaded
+    // when this one fails. A failed exchange leaves the connection out of
+    // step, though, and ends it.
+    if (m_bConnect && GetFile(szFile, m_reqSock, '4', m_prjDir, 0, 0, nullptr, nullptr) == 0) {
+        EndConnection();
+    }
+    InitStringList(m_prjDir, szFile, list);
+}

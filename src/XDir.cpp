@@ -1,0 +1,107 @@
+#include "XDir.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// A folder of this user's that no one else can write into.
+bool IsOwnFolder(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
+XDir::XDir(const XDir& o) : m_fd(o.m_fd >= 0 ? fcntl(o.m_fd, F_DUPFD_CLOEXEC, 0) : -1) {}
+
+XDir& XDir::operator=(const XDir& o) {
+    if (this != &o) {
+        Close();
+        m_fd = o.m_fd >= 0 ? fcntl(o.m_fd, F_DUPFD_CLOEXEC, 0) : -1;
+    }
+    return *this;
+}
+
+bool XDir::Open(const char* path) {
+    Close();
+    m_fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return m_fd >= 0;
+}
+
+bool XDir::MakeOwn(const XDir& parent, const char* name, bool bChmod) {
+    Close();
+    if (!parent.IsOpen() || name == nullptr || *name == '\0' || strchr(name, '/') != nullptr) {
+        return false;
+    }
+    if (mkdirat(parent.m_fd, name, 0700) != 0 && errno != EEXIST) return false;
+    int fd = openat(parent.m_fd, name, kDirFlags);
+    if (fd < 0) return false;
+    if (bChmod) fchmod(fd, 0700);
+    if (!IsOwnFolder(fd)) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool XDir::MakeOwnRoot(const char* path) {
+    Close();
+    // A trailing '/' would make the last component follow a link.
+    std::string p(path ? path : "");
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    if (p.empty()) return false;
+    if (mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    int fd = ::open(p.c_str(), kDirFlags);
+    if (fd < 0) return false;
+    if (!IsOwnFolder(fd)) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool XDir::OpenParentOf(const char* szName, XDir& parent, const char*& leaf) const {
+    parent.Close();
+    if (!IsOpen() || szName == nullptr) return false;
+    int fd = fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const char* p = szName;
+    for (;;) {
+        const char* slash = strchr(p, '/');
+        if (slash == nullptr) break;
+        std::string part(p, static_cast<size_t>(slash - p));
+        if (part.empty() || part == "." || part == "..") {
+            ::close(fd);
+            return false;
+        }
+        int next = openat(fd, part.c_str(), kDirFlags);
+        ::close(fd);
+        if (next < 0) return false;
+        fd = next;
+        p = slash + 1;
+    }
+    if (*p == '\0' || strcmp(p, ".") == 0 || strcmp(p, "..") == 0) {
+        ::close(fd);
+        return false;
+    }
+    leaf = p;
+    parent.m_fd = fd;
+    return true;
+}
+
+void XDir::Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+}
