@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -279,4 +281,16 @@ TEST(FileTransferFake, FirstReceiveWithMoreThanTheBodyDoesNotWait) {
     EXPECT_EQ(GetFile("g", client, '4', path.c_str(), 0, 0, nullptr, nullptr), 0);
     closer.join();
     EXPECT_EQ(TempDir::Read(path + "g"), "ABC");
+}
+
+TEST_F(FileTransferTest, AFileLargerThanTheLimitIsRefusedUnwritten) {
+    // A sparse file one byte over the limit: the server announces its size.
+    std::string big = server_.path() + "/RecData/huge";
+    std::filesystem::create_directories(server_.path() + "/RecData");
+    {
+        std::ofstream f(big, std::ios::binary);
+    }
+    std::filesystem::resize_file(big, static_cast<uintmax_t>(kMaxProjectFileSize) + 1);
+    EXPECT_EQ(Get("RecData/huge"), 0);
+    EXPECT_FALSE(std::filesystem::exists(Local("RecData/huge")));
 }

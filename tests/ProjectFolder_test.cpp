@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "ClientSock.h"
@@ -185,4 +186,55 @@ TEST_F(LocalServerTest, AsksTheServerForItsFolders) {
     sim_->Stop();  // no reply: refused with the fixed text
     EXPECT_FALSE(sock.AfterConnect(host_.c_str(), name, err));
     EXPECT_EQ(err, "\xCE\xDE\xB7\xA8\xBB\xF1\xC8\xA1\xB9\xA4\xB3\xCC\xC2\xB7\xBE\xB6");
+}
+
+TEST(CacheRoot, RefusedRootsFallBackToTheUsersOwnCache) {
+    TempDir tmp;
+    const std::string primary = tmp.path() + "/qxbrowser";
+    const std::string xdg = tmp.path() + "/xdg";
+    const std::string home = tmp.path() + "/home";
+    std::filesystem::create_directories(xdg);
+    std::filesystem::create_directories(home);
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        std::string xdgCache;
+        std::string expect;
+    } cases[] = {
+        {"made anew, 0700", [] {}, xdg, primary + "/"},
+        {"writable by others",
+         [&] {
+             mkdir(primary.c_str(), 0700);
+             chmod(primary.c_str(), 0777);
+         },
+         xdg, xdg + "/qxbrowser/"},
+        {"a link", [&] { symlink(home.c_str(), primary.c_str()); }, xdg, xdg + "/qxbrowser/"},
+        {"another user's, no XDG_CACHE_HOME",
+         [&] {
+             mkdir(primary.c_str(), 0700);
+             if (chown(primary.c_str(), 65534, 65534) != 0) {
+             }
+         },
+         "", home + "/.cache/qxbrowser/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(primary);
+        std::filesystem::remove_all(xdg + "/qxbrowser");
+        std::filesystem::remove_all(home + "/.cache");
+        if (std::string(c.name).find("another") == 0 && geteuid() != 0) continue;
+        c.prepare();
+        XDir root;
+        std::string path;
+        ASSERT_TRUE(OpenCacheRoot(primary.c_str(), c.xdgCache.empty() ? nullptr : c.xdgCache.c_str(),
+                                  home.c_str(), root, path));
+        EXPECT_EQ(path, c.expect);
+        std::string made = path.substr(0, path.size() - 1);
+        EXPECT_EQ(Mode(made), 0700u);
+    }
+    XDir root;
+    std::string path;
+    std::filesystem::remove_all(primary);
+    ASSERT_EQ(symlink(home.c_str(), primary.c_str()), 0);
+    EXPECT_FALSE(OpenCacheRoot(primary.c_str(), nullptr, nullptr, root, path));  // nowhere to go
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "DBCore.h"
 #include "SimFixture.h"
@@ -128,4 +129,29 @@ TEST_F(DBCoreSyncTest, ProjectNameThatWouldLeaveTheCacheRefusesTheConnect) {
     CDBCore core;
     EXPECT_EQ(core._Connect(host_.c_str(), "admin", "secret"), -2);
     EXPECT_EQ(sim_->RequestCount('9'), 0u);
+}
+
+TEST_F(DBCoreSyncTest, AFolderSwappedForALinkAfterItsCheckIsNotWrittenThrough) {
+    // The login reply is held back; meanwhile another user's process swaps
+    // the checked RecData folder for a link to a folder of its own.
+    SSimFaults f;
+    f.loginDelayMs = 400;
+    sim_->SetFaults(f);
+    TempDir elsewhere;
+    const std::string rec = CachePath("RecData");
+    std::thread swapper([&] {
+        if (!WaitUntil([&] { return std::filesystem::exists(rec + "/Alarm2"); })) return;
+        std::filesystem::rename(rec, rec + ".moved");
+        std::filesystem::create_directory_symlink(elsewhere.path(), rec);
+    });
+    CDBCore core;
+    int ret = core._Connect(host_.c_str(), "admin", "secret");
+    swapper.join();
+    EXPECT_EQ(ret, 0);  // a copy that cannot be written is no failure of the connect
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.path() + "/drvinfo.dat"));
+    EXPECT_TRUE(core.m_mapDrvInfos.empty());  // nor is anything read through the link
+    elsewhere.Write("drvinfo.dat", drvinfo_);
+    core._Disconnect();
+    EXPECT_NE(core._Connect(host_.c_str(), "admin", "secret"), 0);  // the link is not a folder of ours
+    EXPECT_TRUE(core.m_mapDrvInfos.empty());
 }
