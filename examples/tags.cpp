@@ -1,5 +1,5 @@
-// Connects, advises two tags, reads three, writes one and prints the
-// changes that arrive for two seconds.
+// Connects, subscribes to alarms, advises two tags, reads three, writes
+// one and prints the changes and alarms that arrive for four seconds.
 //   tags HOST[:PORT] USER PASSWORD
 #include <chrono>
 #include <cstdio>
@@ -19,6 +19,14 @@ public:
         std::lock_guard<std::mutex> lock(m_print);
         printf("  change  %s.%s = %s\n", CT2UTF8(drv.m_strDriver).c_str(),
                CT2UTF8(drv.TagName(pos)).c_str(), CString(value).c_str());
+        fflush(stdout);
+    }
+    void FireRtAlarm(void*, const S2RtAlarm2& a) override {
+        std::lock_guard<std::mutex> lock(m_print);
+        printf("  alarm   %s %s (%s, %s) level %u value %g limit %g\n",
+               a.status ? "raised  " : "returned", AlarmText(m_tagList, a.tid),
+               AlarmText(m_textList, a.type), AlarmText(m_textList, a.grp), a.level, a.value,
+               a.limit);
         fflush(stdout);
     }
     std::mutex m_print;
@@ -58,6 +66,7 @@ int main(int argc, char** argv) {
     }
     int handle = 1;  // any non-null callback handle turns delivery on
     plc->m_tagNotifyFn = &handle;
+    printf("alarm subscription: %d\n", core._SetRtAlarmNotify(&handle, true));
 
     const char* advised = "Tank1.Level,Pump1.Speed";
     printf("advise %s: %s\n", advised, plc->_ConnectTag(advised) ? "ok" : "failed");
@@ -78,9 +87,10 @@ int main(int argc, char** argv) {
     int w = plc->SetTagValue("Pump1.Run", OneValue(XVariant(false)));
     printf("write Pump1.Run = 0: result %d\n", w);
 
-    printf("changes for two seconds:\n");
+    printf("changes and alarms for four seconds:\n");
     fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    core._Disconnect();
     std::lock_guard<std::mutex> lock(core.m_print);
     plc->m_tagNotifyFn = nullptr;
     return 0;

@@ -37,18 +37,28 @@ PY
 "$dir/bench/tags_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   --benchmark_out="$dir/tags.json" --benchmark_out_format=json
 python3 - "$dir/tags.json" <<'PY'
-import json, sys
-rows = {b["run_name"].split("/")[0]: b["real_time"] for b in json.load(open(sys.argv[1]))["benchmarks"]
-        if b.get("aggregate_name") == "median"}
+import json, re, sys
+med = [b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("aggregate_name") == "median"]
+rows = {re.sub(r"/iterations:\d+", "", b["run_name"]): b for b in med}
+t = lambda name: rows[name]["real_time"]
 print("\ntags, medians:")
-raw, one = rows["BM_RawRoundTrip"], rows["BM_ReadOneTag"]
+raw, one = t("BM_RawRoundTrip"), t("BM_ReadOneTag")
 print("  one-tag read      %7.1f us   %5.2fx a raw request/reply of the same sizes (%.1f us)"
       % (one, one / raw, raw))
-print("  1000-tag read     %7.3f us a tag" % (rows["BM_Read1000Tags"] / 1000))
-print("  1000-tag advise   %7.3f us a tag" % (rows["BM_Advise1000Tags"] / 1000))
-recv, hook = rows["BM_RawReceive"], rows["BM_NotifyToHook"]
+print("  1000-tag read     %7.3f us a tag" % (t("BM_Read1000Tags") / 1000))
+print("  1000-tag advise   %7.3f us a tag" % (t("BM_Advise1000Tags") / 1000))
+print("  50000-tag read    %7.3f us a tag (one call)" % (t("BM_Read50000Tags") * 1000 / 50000))
+print("  50000-tag advise  %7.3f us a tag (one call)" % (t("BM_Advise50000Tags") * 1000 / 50000))
 n = 200000
-print("  notifications     %7.2f M/s framed, decoded and handed to a no-op hook:"
-      " %.2fx the rate of a loop that only receives them (%.1f M/s)"
-      % (n / hook / 1000, recv / hook, n / recv / 1000))
+print("\nnotifications framed, decoded into their tags and handed to a no-op hook,")
+print("as the rate of a loop that only receives the same bytes:")
+for kind, label in ((0, "I4, 8-byte records"), (1, "R8, 12-byte records"), (2, "text, 32-byte records")):
+    recv, hook = t("BM_RawReceive/%d" % kind), t("BM_NotifyToHook/%d/1000" % kind)
+    allocs = rows["BM_NotifyToHook/%d/1000" % kind].get("allocs_per_change", 0)
+    print("  %-22s %6.2f M/s  %5.2fx of %6.2f M/s  (%.4f allocations a change)"
+          % (label, n / hook / 1000, recv / hook, n / recv / 1000, allocs))
+print("cost a change (I4) by the number of tags that change:")
+for tags in (1, 1000, 50000):
+    hook = t("BM_NotifyToHook/0/%d" % tags)
+    print("  %6d tags  %6.1f ns a change" % (tags, hook * 1e6 / n))
 PY

@@ -81,9 +81,10 @@ std::vector<SSimAlarmEvent> CSimAlarms::OnValue(SimTagKey key, double value, uin
             ev.type = 1;
             ev.alarm = a;
         } else {
-            m_active.erase(std::remove_if(m_active.begin(), m_active.end(),
-                                          [&](const S2RtAlarm2& a) { return SameAlarm(a, l.raised); }),
-                           m_active.end());
+            m_active.erase(
+                std::remove_if(m_active.begin(), m_active.end(),
+                               [&](const S2RtAlarm2& a) { return SameAlarm(a, l.raised); }),
+                m_active.end());
             ev.type = 3;
             ev.alarm = l.raised;
             ev.alarm.evttm = now;

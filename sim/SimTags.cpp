@@ -63,6 +63,7 @@ bool CSimTagDb::Load(const std::vector<SSimDriver>& drivers, std::string& err) {
                     return false;
                 }
             }
+            drv.byName.emplace(tag.name, static_cast<uint16_t>(drv.tags.size()));
             drv.tags.push_back(tag);
         }
         m_drivers.push_back(drv);
@@ -81,9 +82,8 @@ uint16_t CSimTagDb::Find(uint16_t id, const std::string& name) const {
     std::lock_guard<std::mutex> lock(m_lock);
     for (const SDriver& d : m_drivers) {
         if (d.id != id) continue;
-        for (size_t i = 0; i < d.tags.size(); i++) {
-            if (d.tags[i].name == name) return static_cast<uint16_t>(i);
-        }
+        auto it = d.byName.find(name);
+        if (it != d.byName.end()) return it->second;
     }
     return 0xFFFF;
 }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "SimProject.h"
@@ -49,6 +50,7 @@ private:
     struct SDriver {
         uint16_t id;
         std::vector<STag> tags;
+        std::unordered_map<std::string, uint16_t> byName;  // first position of each name
     };
     const STag* FindTag(uint16_t id, uint16_t pos) const;
 

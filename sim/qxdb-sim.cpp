@@ -30,9 +30,14 @@ const char kUsage[] =
     "                             UI4 INT UINT I8 R4 R8 BOOL DATE STR; \"...\" for a\n"
     "                             text with blanks; CHANGE: ramp STEP MS,\n"
     "                             sine AMPLITUDE MS, or random MIN MAX MS\n"
+    "  alarm high|low LIMIT LEVEL \"TYPE\" \"GROUP\"\n"
+    "                             an alarm limit of the tag above: a value past\n"
+    "                             it raises a real-time alarm, a value back\n"
+    "                             reports its return\n"
     "\n"
-    "From the drivers it writes RecData/drvinfo.dat; every other file of the\n"
-    "folder is served as it stands.\n"
+    "From the drivers it writes RecData/drvinfo.dat, and RecData/textlist and\n"
+    "RecData/taglist that name alarms (each only when its content changes);\n"
+    "every other file of the folder is served as it stands.\n"
     "\n"
     "Once listening it prints 'listening on ADDR:PORT' on standard output.\n";
 

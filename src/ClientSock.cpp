@@ -107,7 +107,8 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
     CoCreateGuid(guid);
     BYTE id[16];
     GuidToBytes(guid, id);
-    if (!m_reqSock.Create() || !m_reqSock._Connect(strConnect, addr.nPort, nTimeOut)) return kConnectFailed;
+    if (!m_reqSock.Create() || !m_reqSock._Connect(strConnect, addr.nPort, nTimeOut))
+        return kConnectFailed;
     m_reqSock.SetTimeOut(nTimeOut);
 
     BYTE packet[kHandshakeBufLen];
@@ -138,7 +139,8 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
     }
 
     sched_yield();
-    if (!m_rcvSock.Create() || !m_rcvSock._Connect(strConnect, addr.nPort, nTimeOut)) return kConnectFailed;
+    if (!m_rcvSock.Create() || !m_rcvSock._Connect(strConnect, addr.nPort, nTimeOut))
+        return kConnectFailed;
     m_rcvSock.SetTimeOut(nTimeOut);
 
     char szHostName[256] = {0};

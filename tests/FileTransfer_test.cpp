@@ -287,9 +287,7 @@ TEST_F(FileTransferTest, AFileLargerThanTheLimitIsRefusedUnwritten) {
     // A sparse file one byte over the limit: the server announces its size.
     std::string big = server_.path() + "/RecData/huge";
     std::filesystem::create_directories(server_.path() + "/RecData");
-    {
-        std::ofstream f(big, std::ios::binary);
-    }
+    { std::ofstream f(big, std::ios::binary); }
     std::filesystem::resize_file(big, static_cast<uintmax_t>(kMaxProjectFileSize) + 1);
     EXPECT_EQ(Get("RecData/huge"), 0);
     EXPECT_FALSE(std::filesystem::exists(Local("RecData/huge")));

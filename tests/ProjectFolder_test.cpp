@@ -226,8 +226,9 @@ TEST(CacheRoot, RefusedRootsFallBackToTheUsersOwnCache) {
         c.prepare();
         XDir root;
         std::string path;
-        ASSERT_TRUE(OpenCacheRoot(primary.c_str(), c.xdgCache.empty() ? nullptr : c.xdgCache.c_str(),
-                                  home.c_str(), root, path));
+        ASSERT_TRUE(OpenCacheRoot(primary.c_str(),
+                                  c.xdgCache.empty() ? nullptr : c.xdgCache.c_str(), home.c_str(),
+                                  root, path));
         EXPECT_EQ(path, c.expect);
         std::string made = path.substr(0, path.size() - 1);
         EXPECT_EQ(Mode(made), 0700u);

@@ -164,8 +164,8 @@ private:
     // holds m_reqLock.
     void LoadAlarmList(const char* szFile, std::vector<CString>& list);
 
-    bool m_bThread;               // m_recvThread must be joined; guarded by m_reqLock
-    bool m_bAlarmSubscribing;     // a subscription is under way; guarded by m_reqLock
+    bool m_bThread;            // m_recvThread must be joined; guarded by m_reqLock
+    bool m_bAlarmSubscribing;  // a subscription is under way; guarded by m_reqLock
 };
 
 void* RecvThread(void* pParam);

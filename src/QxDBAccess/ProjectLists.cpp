@@ -41,8 +41,7 @@ bool OpenInFolder(const XDir& prjDir, const char* szName, XFile& file) {
     XDir folder;
     const char* leaf = nullptr;
     CT2UTF8 nameUtf8(szName);
-    return prjDir.OpenParentOf(nameUtf8, folder, leaf) &&
-           file.OpenAt(folder.Fd(), leaf, O_RDONLY);
+    return prjDir.OpenParentOf(nameUtf8, folder, leaf) && file.OpenAt(folder.Fd(), leaf, O_RDONLY);
 }
 
 }  // namespace

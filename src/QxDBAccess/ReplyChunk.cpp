@@ -2,8 +2,7 @@
 
 #include "ByteOrder.h"
 
-bool ParseChunkHead(const BYTE* p, size_t n, BYTE code, bool bMoreFlag, bool& bMore,
-                    size_t& nLen) {
+bool ParseChunkHead(const BYTE* p, size_t n, BYTE code, bool bMoreFlag, bool& bMore, size_t& nLen) {
     const size_t nHead = bMoreFlag ? kChunkHeadLenRead : kChunkHeadLenAdvise;
     if (p == nullptr || n != nHead || p[0] != code) return false;
     bMore = bMoreFlag && p[1] == 1;
@@ -11,8 +10,8 @@ bool ParseChunkHead(const BYTE* p, size_t n, BYTE code, bool bMoreFlag, bool& bM
     return nLen <= kMaxChunkBytes;
 }
 
-size_t DecodeChunkValues(const BYTE* p, size_t n, XVariant* const* out, size_t nOut,
-                         size_t* pUsed, bool& bCut) {
+size_t DecodeChunkValues(const BYTE* p, size_t n, XVariant* const* out, size_t nOut, size_t* pUsed,
+                         bool& bCut) {
     size_t nPos = 0, i = 0;
     bCut = false;
     while (nPos < n && i < nOut) {

@@ -111,8 +111,8 @@ bool CDBDriver::ResolveName(const char* a, size_t n, std::string& key,
     return true;
 }
 
-bool CDBDriver::ReqBatchGetPoss(const std::vector<SNameRef>& names, const char* szSend,
-                                size_t nLen, std::vector<STag*>& reqTags) {
+bool CDBDriver::ReqBatchGetPoss(const std::vector<SNameRef>& names, const char* szSend, size_t nLen,
+                                std::vector<STag*>& reqTags) {
     CDBCore* core = m_pDBCore;
     if (core == nullptr || !core->BeginRequest()) return false;
     const size_t needLen = 4 * names.size() + 1;

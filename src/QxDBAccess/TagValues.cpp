@@ -22,7 +22,8 @@ const size_t kReadBufLen = 4096;
 // The end of the time one reply may take, whatever the server sends.
 struct SDeadline {
     std::chrono::steady_clock::time_point end;
-    explicit SDeadline(int ms) : end(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)) {}
+    explicit SDeadline(int ms)
+        : end(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)) {}
     int Left() const {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());

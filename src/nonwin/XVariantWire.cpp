@@ -110,14 +110,54 @@ size_t XVariant::UpdateFromBuffer(const BYTE* pBuffer, size_t nLen) {
         }
         return n + 1;
     }
-    const size_t nSize = GetVTSize(vt);
-    if (nSize == 0 || IsArray(vt)) return FromBuffer(pBuffer, nLen, false);
-    if (nLen < nSize) return 0;
-    XVariant var;
-    var.vt = vt;
-    var.Decode(pBuffer, pBuffer + nLen, false, 0);
-    llVal = var.llVal;  // scalars share the 8-byte payload
-    return nSize;
+    // Scalars straight into the payload: this runs once per tag change.
+    switch (vt) {
+        case VT_I2:
+        case VT_UI2:
+            if (nLen < 2) return 0;
+            llVal = 0;
+            uiVal = GetLE16(pBuffer);
+            return 2;
+        case VT_I4:
+        case VT_INT:
+        case VT_UI4:
+        case VT_UINT:
+            if (nLen < 4) return 0;
+            llVal = 0;
+            ulVal = GetLE32(pBuffer);
+            return 4;
+        case VT_R4: {
+            if (nLen < 4) return 0;
+            uint32_t bits = GetLE32(pBuffer);
+            llVal = 0;
+            memcpy(&fltVal, &bits, 4);
+            return 4;
+        }
+        case VT_R8:
+        case VT_DATE: {
+            if (nLen < 8) return 0;
+            uint64_t bits = GetLE64(pBuffer);
+            memcpy(&dblVal, &bits, 8);
+            return 8;
+        }
+        case VT_I8:
+            if (nLen < 8) return 0;
+            llVal = static_cast<long long>(GetLE64(pBuffer));
+            return 8;
+        case VT_BOOL:
+            if (nLen < 1) return 0;
+            llVal = 0;
+            boolVal = pBuffer[0] != 0;
+            return 1;
+        case VT_I1:
+        case VT_UI1:
+            if (nLen < 1) return 0;
+            llVal = 0;
+            bVal = pBuffer[0];
+            return 1;
+        default:
+            return FromBuffer(pBuffer, nLen, false);
+    }
 }
 
 // Decodes one value from p. end is one past the last readable byte, or null

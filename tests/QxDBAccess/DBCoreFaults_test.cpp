@@ -80,7 +80,8 @@ TEST_F(DBCoreFaultsTest, LostNotificationConnectionReleasesAtOnce) {
     // Without a further call on the object: lookups give nothing and both
     // connections are closed by the receive thread itself.
     EXPECT_FALSE(core._GetDriver("PLC1"));
-    EXPECT_TRUE(WaitUntil([&] { return !core.m_reqSock.IsSocket() && !core.m_rcvSock.IsSocket(); }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return !core.m_reqSock.IsSocket() && !core.m_rcvSock.IsSocket(); }));
     core._Disconnect();
     EXPECT_EQ(core._Connect(host_.c_str(), "admin", "secret"), 0);
     EXPECT_TRUE(core._GetDriver("PLC1"));
@@ -125,7 +126,7 @@ TEST_F(DBCoreFaultsTest, DestroyFromTheCallback) {
     std::atomic<bool> destroyed{false};
     core->onChange = [core, &destroyed] {
         std::atomic<bool>* flag = &destroyed;  // the lambda goes with the object
-        delete core;  // the driver whose callback runs must outlive this
+        delete core;                           // the driver whose callback runs must outlive this
         *flag = true;
     };
     Advise(*core);

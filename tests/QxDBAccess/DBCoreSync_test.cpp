@@ -152,6 +152,7 @@ TEST_F(DBCoreSyncTest, AFolderSwappedForALinkAfterItsCheckIsNotWrittenThrough) {
     EXPECT_TRUE(core.m_mapDrvInfos.empty());  // nor is anything read through the link
     elsewhere.Write("drvinfo.dat", drvinfo_);
     core._Disconnect();
-    EXPECT_NE(core._Connect(host_.c_str(), "admin", "secret"), 0);  // the link is not a folder of ours
+    EXPECT_NE(core._Connect(host_.c_str(), "admin", "secret"),
+              0);  // the link is not a folder of ours
     EXPECT_TRUE(core.m_mapDrvInfos.empty());
 }

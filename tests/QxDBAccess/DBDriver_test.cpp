@@ -519,7 +519,8 @@ TEST_F(DBDriverTest, RepliesCutShortLateOrEndlessEndTheConnection) {
     } cases[] = {
         {"value cut short", std::string("H\x00\x06\x00\x03\x00", 6)},
         {"head cut short", std::string("H\x00", 2)},
-        {"endless empty chunks", [] {
+        {"endless empty chunks",
+         [] {
              std::string s;
              for (int i = 0; i < 2000; i++)
                  s += std::string("H\x01\x00\x00", 4);
