@@ -421,7 +421,6 @@ void CSimServer::NotifyChanged(const std::vector<SimTagKey>& keys) {
     for (SimTagKey key : keys) {
         XVariant v;
         if (!m_tags.Get(key >> 16, key & 0xFFFF, v)) continue;
-        if (v.vt != VT_BSTR) PushAlarms(m_alarms.OnValue(key, v.ToDouble(), now));
         std::string msg = SimTagMsg(key >> 16, key & 0xFFFF, v);
         std::vector<std::shared_ptr<SConn>> targets;
         {
@@ -435,6 +434,8 @@ void CSimServer::NotifyChanged(const std::vector<SimTagKey>& keys) {
             std::lock_guard<std::mutex> lock(c->sendLock);
             if (c->fd >= 0) SendAllFd(c->fd, msg.data(), msg.size());
         }
+        // The value first, then what it raised or ended.
+        if (v.vt != VT_BSTR) PushAlarms(m_alarms.OnValue(key, v.ToDouble(), now));
     }
 }
 

@@ -70,7 +70,7 @@ CDBCore::~CDBCore() {
             entry.second.spDriver->Detach();
             t_recvLocal->graveyard.push_back(entry.second.spDriver);
         }
-        pthread_detach(m_recvThread);
+        qxthread_detach(m_recvThread);
         m_bThread = false;
     } else {
         _Disconnect();
@@ -247,7 +247,7 @@ size_t CDBCore::FrameOne(const BYTE* p, size_t n, SRunLock& run, CNotifyBatch& b
             item.kind = SNotifyItem::kRtAlarm;
             item.fn = fn;
             item.pDriver = nullptr;
-            DecodeRtAlarm(msg.pRecord, kRtAlarmRecordLen, item.alarm);
+            DecodeRtAlarm(msg.pRecord, kRtAlarmLen, item.alarm);
         }
         return r;
     }
@@ -296,8 +296,9 @@ void CDBCore::OnNotifyBatch(const CNotifyBatch& batch) {
 }
 
 bool CDBCore::RequestAll(const char* szReq, size_t nReqLen, size_t needLen, char* buf) {
+    // The whole reply within the reply time, however the server trickles it.
     return m_reqSock.SendAll(szReq, static_cast<int>(nReqLen)) &&
-           m_reqSock.RecvAll(buf, static_cast<int>(needLen));
+           m_reqSock.RecvAllTimeOut(buf, static_cast<int>(needLen), m_nReplyTimeOut);
 }
 
 bool CDBCore::BeginRequest() {
@@ -311,11 +312,6 @@ bool CDBCore::BeginRequest() {
 
 CDBDriver* CDBCore::GetDriverById(WORD id) const {
     return id < m_pDrivers.size() ? m_pDrivers[id].p.load(std::memory_order_acquire) : nullptr;
-}
-
-bool CDBCore::GetTagType(WORD id, WORD pos, VARTYPE& vt) const {
-    CDBDriver* pDriver = GetDriverById(id);
-    return pDriver != nullptr && pDriver->GetTagType(pos, vt);
 }
 
 bool CDBCore::HasTag(WORD id, WORD pos) const {

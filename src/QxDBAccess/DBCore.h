@@ -83,7 +83,6 @@ public:
     // not read whole, so that no later request reads the rest of it.
     void EndConnection();
 
-    bool GetTagType(WORD id, WORD pos, VARTYPE& vt) const override;
     bool HasTag(WORD id, WORD pos) const override;
     CDBDriver* GetDriverById(WORD id) const;
     // The driver of that name (core text, exact), created on first use; null
@@ -134,8 +133,8 @@ public:
     std::atomic<void*> m_rtAlarmNotifyFn;  // binding's handle; null = none
     CString m_strPrjName;
     CString m_strTitle;
-    // The longest one reply to a tag request may take, all chunks together
-    // (ms); whatever the server sends, a call ends within it.
+    // The longest the whole reply to one tag or alarm request may take
+    // (ms); whatever the server sends, each exchange ends within it.
     int m_nReplyTimeOut = 8000;
     // Held through every exchange on the request connection, and by the
     // receive thread to close that connection. Recursive: a call resolves

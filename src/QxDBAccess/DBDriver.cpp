@@ -12,13 +12,6 @@ void CDBDriver::SetTagCount(DWORD dwCount) {
     m_nTags = dwCount;
 }
 
-bool CDBDriver::GetTagType(WORD pos, VARTYPE& vt) const {
-    std::lock_guard<std::mutex> lock(m_tagLock);
-    if (pos >= m_tags.size()) return false;
-    vt = m_tags[pos].value.vt;
-    return true;
-}
-
 bool CDBDriver::CopyTagValue(WORD pos, XVariant& value) const {
     std::lock_guard<std::mutex> lock(m_tagLock);
     if (pos >= m_tags.size()) return false;

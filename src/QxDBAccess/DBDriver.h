@@ -12,7 +12,6 @@
 #define QX_DBDRIVER_H
 
 #include <atomic>
-#include <list>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -55,8 +54,7 @@ const int kWriteNoRight = -1;
 const int kWriteNotSent = -2;
 const int kWriteBadValue = -3;
 
-const size_t kMaxBatchLen = 768;      // one position request
-const size_t kMaxChunkValues = 4096;  // value bytes in one reply chunk
+const size_t kMaxBatchLen = 768;  // one position request
 const size_t kMaxAdviseItems = 519;
 const size_t kMaxReadTags = 1023;
 const size_t kWriteBufLen = 2048;
@@ -118,7 +116,6 @@ public:
     // Consistent copies, safe while the receive thread updates the table.
     bool CopyTagValue(WORD pos, XVariant& value) const;
     bool CopyTag(WORD pos, STag& tag) const;
-    bool GetTagType(WORD pos, VARTYPE& vt) const;
 
     // Owner's thread, receive thread not running: cut the tie to the core.
     void Detach() { m_pDBCore = nullptr; }
@@ -137,9 +134,13 @@ private:
     bool CheckTagIdLocked(const char* tags, std::vector<STag*>& reqTags);
     bool ResolveName(const char* a, size_t n, std::string& key, std::vector<SNameRef>& pending,
                      char* szSend, size_t& nLen, std::vector<STag*>& reqTags);
-    bool AdviseBatch(const std::vector<STag*>& items);
-    bool ReadBatch(const std::vector<STag*>& pTags);
-    bool RecvChunk(BYTE code, bool bMoreFlag, BYTE* buf, size_t& nLen, bool& bMore,
+    // One request each, tags[0, n) within its limit.
+    bool AdviseBatch(CDBCore* core, STag* const* items, size_t n);
+    bool ReadBatch(CDBCore* core, STag* const* pTags, size_t n);
+    // The reply of an advise ('b') or read ('H') into the tags' values; a
+    // reply cut short, late or malformed ends the connection.
+    bool RecvValues(CDBCore* core, BYTE code, STag* const* tags, size_t n);
+    bool RecvChunk(CDBCore* core, BYTE code, BYTE* buf, size_t& nLen, bool& bMore,
                    const struct SDeadline& deadline);
     void SetTagName(WORD pos, const char* p, size_t n);
 

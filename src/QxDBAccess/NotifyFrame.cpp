@@ -6,15 +6,13 @@
 
 namespace {
 
-const WORD kServerMsgId = 0xFFFF;
-
 // Fixed lengths by type; 0 for a type outside the table. Types 16 to 21
 // give the length of their header and NUL; the text adds to it.
 size_t ServerMsgLen(BYTE type) {
     switch (type) {
         case 1:
         case 3:
-            return 3 + kRtAlarmRecordLen;
+            return 3 + kRtAlarmLen;
         case 2:
         case 5:
         case 7:
@@ -49,32 +47,10 @@ size_t ServerMsgLen(BYTE type) {
     }
 }
 
-size_t FrameTag(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg) {
-    if (n < 4) return kFrameNeedMore;
-    msg.kind = kNotifyTag;
-    msg.id = GetLE16(p);
-    msg.pos = GetLE16(p + 2);
-    VARTYPE vt;
-    if (!tags.GetTagType(msg.id, msg.pos, vt)) return kFrameBad;
-    msg.value.Clear();
-    msg.value.vt = vt;
-    size_t nValue = msg.value.FromBuffer(p + 4, n - 4, false);
-    if (nValue > 0) return 4 + nValue;
-    // Nothing decoded: either the value runs past the bytes held, or the
-    // tag's type carries no payload (a tag that was never typed).
-    return HasPayload(vt) ? kFrameNeedMore : kFrameBad;
-}
-
 }  // namespace
 
 bool HasPayload(VARTYPE vt) {
     return vt == VT_BSTR || (vt & VT_ARRAY) != 0 || XVariant::GetVTSize(vt) > 0;
-}
-
-size_t FrameNotify(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg) {
-    if (n < 2) return kFrameNeedMore;
-    if (GetLE16(p) != kServerMsgId) return FrameTag(p, n, tags, msg);
-    return FrameServerMsg(p, n, tags, msg);
 }
 
 size_t FrameServerMsg(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg) {

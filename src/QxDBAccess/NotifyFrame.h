@@ -1,37 +1,32 @@
-// Framing of the messages the server pushes on the notification connection,
-// as a pure function over the bytes received. A message is either
+// Framing of the messages the server pushes on the notification connection.
+// A message is either
 //   a tag change:     driver id (LE16 != 0xFFFF), tag position (LE16), and
-//                     the value untyped, in the tag's present type; or
+//                     the value untyped, in the tag's present type, which
+//                     the connection decodes straight into the tag; or
 //   a server message: 0xFFFF, a type byte, and a body whose length the type
-//                     fixes (types 16 to 21 end with a NUL-terminated text).
+//                     fixes (types 16 to 21 end with a NUL-terminated text),
+//                     framed here by a pure function over the bytes received.
 #ifndef QX_NOTIFYFRAME_H
 #define QX_NOTIFYFRAME_H
 
 #include <cstddef>
 
+#include "RtAlarm.h"
 #include "XVariant.h"
-
-const size_t kRtAlarmRecordLen = 32;
 
 // What the framer needs to know of the connection's drivers.
 class INotifyTags {
 public:
     virtual ~INotifyTags() {}
-    // The present type of tag pos of driver id; false when there is no such
-    // driver or tag.
-    virtual bool GetTagType(WORD id, WORD pos, VARTYPE& vt) const = 0;
     // Whether driver id exists and has a tag at pos, whatever its type.
     virtual bool HasTag(WORD id, WORD pos) const = 0;
 };
 
-enum ENotifyKind { kNotifyTag, kNotifyAlarm, kNotifySkip };
+enum ENotifyKind { kNotifyAlarm, kNotifySkip };
 
 struct SNotifyMsg {
     ENotifyKind kind = kNotifySkip;
-    BYTE type = 0;                  // server messages: the type byte
-    WORD id = 0;                    // tag changes: driver id
-    WORD pos = 0;                   // tag changes: tag position
-    XVariant value;                 // tag changes: the new value
+    BYTE type = 0;                  // the type byte
     const BYTE* pRecord = nullptr;  // alarms: the 32-byte record, inside the input
 };
 
@@ -39,10 +34,9 @@ struct SNotifyMsg {
 const size_t kFrameNeedMore = 0;  // the bytes end inside the message
 const size_t kFrameBad = 0xFFFF;  // cannot be framed: drop the rest of the read
 
-// Frames the one message at p[0, n): returns its length with msg filled, or
-// kFrameNeedMore, or kFrameBad. Reads nothing outside p[0, n).
-size_t FrameNotify(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg);
-// The same for a message known to start with 0xFFFF (a server message).
+// Frames the server message at p[0, n), known to start with 0xFFFF: returns
+// its length with msg filled, or kFrameNeedMore, or kFrameBad. Reads nothing
+// outside p[0, n).
 size_t FrameServerMsg(const BYTE* p, size_t n, const INotifyTags& tags, SNotifyMsg& msg);
 // Whether a value of this type has bytes on the wire: a tag message that
 // decodes nothing then waits for more bytes rather than being refused.

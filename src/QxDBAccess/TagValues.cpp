@@ -4,6 +4,7 @@
 // request carries sends as many requests as the names need. A reply that is
 // cut short, late or malformed ends the connection: what is left of it must
 // never be read as the reply to a later request.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -33,14 +34,51 @@ struct SDeadline {
 
 // Receives one reply chunk: the head, then its L value bytes into buf. False
 // on a short or late receive, a wrong code or an L beyond one chunk.
-bool CDBDriver::RecvChunk(BYTE code, bool bMoreFlag, BYTE* buf, size_t& nLen, bool& bMore,
+bool CDBDriver::RecvChunk(CDBCore* core, BYTE code, BYTE* buf, size_t& nLen, bool& bMore,
                           const SDeadline& deadline) {
-    CReqTimeSock& sock = m_pDBCore.load()->m_reqSock;
+    CReqTimeSock& sock = core->m_reqSock;
+    const bool bMoreFlag = code == 'H';
     BYTE head[kChunkHeadLenRead];
     const size_t nHead = bMoreFlag ? kChunkHeadLenRead : kChunkHeadLenAdvise;
     if (!sock.RecvAllTimeOut(head, static_cast<int>(nHead), deadline.Left())) return false;
     if (!ParseChunkHead(head, nHead, code, bMoreFlag, bMore, nLen)) return false;
     return sock.RecvAllTimeOut(buf, static_cast<int>(nLen), deadline.Left());
+}
+
+bool CDBDriver::RecvValues(CDBCore* core, BYTE code, STag* const* tags, size_t n) {
+    const bool bAdvise = code == 'b';
+    const SDeadline deadline(core->m_nReplyTimeOut);
+    std::vector<XVariant*> out(n);
+    for (size_t i = 0; i < n; i++)
+        out[i] = &tags[i]->value;
+    BYTE chunk[kMaxChunkBytes];
+    size_t nNext = 0;
+    bool bMore = true;
+    // A read stops once every tag has its value, whatever the more flag
+    // says; a tag the server leaves without a value keeps its previous one.
+    while (nNext < n && (bAdvise || bMore)) {
+        size_t nLen = 0;
+        bool bCut = false;
+        if (!RecvChunk(core, code, chunk, nLen, bMore, deadline)) {
+            core->EndConnection();
+            return false;
+        }
+        {
+            // Bytes past the last wanted value are read off and dropped.
+            std::lock_guard<std::mutex> tagLock(m_tagLock);
+            size_t got =
+                DecodeChunkValues(chunk, nLen, out.data() + nNext, n - nNext, nullptr, bCut);
+            for (size_t i = 0; bAdvise && i < got; i++)
+                tags[nNext + i]->bSubscribe = true;
+            nNext += got;
+        }
+        // A value cut off by its chunk puts the reply out of step.
+        if (bCut) {
+            core->EndConnection();
+            return false;
+        }
+    }
+    return true;
 }
 
 bool CDBDriver::_ConnectTag(LPCTSTR tags) {
@@ -62,57 +100,29 @@ bool CDBDriver::_ConnectTag(LPCTSTR tags) {
         }
     }
     for (size_t i = 0; i < items.size(); i += kMaxAdviseItems) {
-        size_t n = std::min(kMaxAdviseItems, items.size() - i);
-        if (!AdviseBatch(std::vector<STag*>(items.begin() + i, items.begin() + i + n))) {
+        if (!AdviseBatch(core, items.data() + i, std::min(kMaxAdviseItems, items.size() - i))) {
             return false;
         }
     }
     return true;
 }
 
-bool CDBDriver::AdviseBatch(const std::vector<STag*>& items) {
-    CDBCore* core = m_pDBCore;
-    if (core == nullptr || !core->BeginRequest()) return false;
+bool CDBDriver::AdviseBatch(CDBCore* core, STag* const* items, size_t n) {
+    if (!core->BeginRequest()) return false;
     BYTE req[kAdviseBufLen] = {0};
     req[0] = 'b';
-    for (size_t i = 0; i < items.size(); i++) {
+    PutLE16(req + 1, static_cast<uint16_t>(n));
+    for (size_t i = 0; i < n; i++) {
         BYTE* p = req + 3 + 5 * i;
         PutLE16(p, m_drvId);
         PutLE16(p + 2, items[i]->id);
         p[4] = 0;
     }
-    PutLE16(req + 1, static_cast<uint16_t>(items.size()));
-    if (!core->m_reqSock.SendAll(req, static_cast<int>(3 + 5 * items.size()))) {
+    if (!core->m_reqSock.SendAll(req, static_cast<int>(3 + 5 * n))) {
         core->EndConnection();
         return false;
     }
-    const SDeadline deadline(core->m_nReplyTimeOut);
-    BYTE chunk[kMaxChunkValues];
-    std::vector<XVariant*> out;
-    size_t nNext = 0;
-    while (nNext < items.size()) {
-        size_t nLen = 0;
-        bool bMore = false, bCut = false;
-        if (!RecvChunk('b', false, chunk, nLen, bMore, deadline)) {
-            core->EndConnection();
-            return false;
-        }
-        out.clear();
-        for (size_t i = nNext; i < items.size(); i++)
-            out.push_back(&items[i]->value);
-        size_t nUsed = 0;  // bytes past the last wanted value are read off and dropped
-        std::lock_guard<std::mutex> tagLock(m_tagLock);
-        size_t n = DecodeChunkValues(chunk, nLen, out.data(), out.size(), &nUsed, bCut);
-        for (size_t i = 0; i < n; i++)
-            items[nNext + i]->bSubscribe = true;
-        nNext += n;
-        // A value cut off by its chunk puts the reply out of step.
-        if (bCut) {
-            core->EndConnection();
-            return false;
-        }
-    }
-    return true;
+    return RecvValues(core, 'b', items, n);
 }
 
 bool CDBDriver::_GetTagValue(LPCTSTR tags, std::vector<STag*>& reqTags) {
@@ -130,55 +140,28 @@ bool CDBDriver::_GetTagValue(LPCTSTR tags, std::vector<STag*>& reqTags) {
         }
     }
     for (size_t i = 0; i < pTags.size(); i += kMaxReadTags) {
-        size_t n = std::min(kMaxReadTags, pTags.size() - i);
-        if (!ReadBatch(std::vector<STag*>(pTags.begin() + i, pTags.begin() + i + n))) {
+        if (!ReadBatch(core, pTags.data() + i, std::min(kMaxReadTags, pTags.size() - i))) {
             return false;
         }
     }
     return true;
 }
 
-bool CDBDriver::ReadBatch(const std::vector<STag*>& pTags) {
-    CDBCore* core = m_pDBCore;
-    if (core == nullptr || !core->BeginRequest()) return false;
+bool CDBDriver::ReadBatch(CDBCore* core, STag* const* pTags, size_t n) {
+    if (!core->BeginRequest()) return false;
     BYTE req[kReadBufLen] = {0};
     req[0] = 'H';
-    for (size_t i = 0; i < pTags.size(); i++) {
+    PutLE16(req + 1, static_cast<uint16_t>(n));
+    for (size_t i = 0; i < n; i++) {
         BYTE* p = req + 3 + 4 * i;
         PutLE16(p, m_drvId);
         PutLE16(p + 2, pTags[i]->id);
     }
-    PutLE16(req + 1, static_cast<uint16_t>(pTags.size()));
-    if (!core->m_reqSock.SendAll(req, static_cast<int>(3 + 4 * pTags.size()))) {
+    if (!core->m_reqSock.SendAll(req, static_cast<int>(3 + 4 * n))) {
         core->EndConnection();
         return false;
     }
-    const SDeadline deadline(core->m_nReplyTimeOut);
-    BYTE chunk[kMaxChunkValues];
-    std::vector<XVariant*> out;
-    size_t nNext = 0;
-    bool bMore = true;
-    // Stops once every tag has its value, whatever the more flag says; a
-    // tag the server leaves without a value keeps its previous one.
-    while (bMore && nNext < pTags.size()) {
-        size_t nLen = 0;
-        bool bCut = false;
-        if (!RecvChunk('H', true, chunk, nLen, bMore, deadline)) {
-            core->EndConnection();
-            return false;
-        }
-        out.clear();
-        for (size_t i = nNext; i < pTags.size(); i++)
-            out.push_back(&pTags[i]->value);
-        size_t nUsed = 0;  // bytes past the last wanted value are read off and dropped
-        std::lock_guard<std::mutex> tagLock(m_tagLock);
-        nNext += DecodeChunkValues(chunk, nLen, out.data(), out.size(), &nUsed, bCut);
-        if (bCut) {
-            core->EndConnection();
-            return false;
-        }
-    }
-    return true;
+    return RecvValues(core, 'H', pTags, n);
 }
 
 int CDBDriver::SetTagValue(LPCTSTR tags, const ITagValues& values) {

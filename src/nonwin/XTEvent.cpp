@@ -51,3 +51,7 @@ int qxthread_create(void* (*start_rtn)(void*), void* arg, qxthread_t* pThread) {
 int qxthread_join(qxthread_t thread) {
     return pthread_join(thread, nullptr);
 }
+
+int qxthread_detach(qxthread_t thread) {
+    return pthread_detach(thread);
+}

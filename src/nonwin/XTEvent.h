@@ -34,5 +34,7 @@ typedef pthread_t qxthread_t;
 // handle in *pThread when pThread is given. Returns pthread_create's result.
 int qxthread_create(void* (*start_rtn)(void*), void* arg, qxthread_t* pThread = nullptr);
 int qxthread_join(qxthread_t thread);
+// Lets a joinable thread run out without being joined.
+int qxthread_detach(qxthread_t thread);
 
 #endif  // QX_NONWIN_XTEVENT_H

@@ -301,6 +301,44 @@ TEST(DBCoreNotify, DispatchTable) {
     EXPECT_EQ(core.m_pDrivers[1].p.load(), nullptr);
 }
 
+TEST(DBCoreNotify, TagChangesCutAnywhereWaitForTheRest) {
+    CDBCore core;
+    SNDrvInfoEx info;
+    info.id = 1;
+    info.tagNum = 3;
+    core.m_mapDrvInfos["PLC1"] = info;
+    core.m_pDrivers.resize(2);
+    std::shared_ptr<CDBDriver> drv = core._GetDriver("PLC1");
+    ASSERT_TRUE(drv);
+    drv->PutTagValue(0, XVariant(0));
+    drv->PutTagValue(1, XVariant("x"));  // tag 2 has no type yet
+    struct Case {
+        WORD pos;
+        XVariant value;
+    } cases[] = {{0, XVariant(-42)}, {1, XVariant("level high")}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pos);
+        std::string msg = SimTagMsg(1, c.pos, c.value);
+        const BYTE* p = reinterpret_cast<const BYTE*>(msg.data());
+        for (size_t cut = 0; cut < msg.size(); cut++)
+            EXPECT_EQ(core.OnDBNotify(p, static_cast<int>(cut)), 0) << cut;
+        XVariant v;
+        ASSERT_TRUE(drv->CopyTagValue(c.pos, v));
+        EXPECT_FALSE(v == c.value);  // no cut stored anything
+        std::string more = msg + "more";
+        EXPECT_EQ(core.OnDBNotify(reinterpret_cast<const BYTE*>(more.data()),
+                                  static_cast<int>(more.size())),
+                  static_cast<int>(msg.size()));
+        ASSERT_TRUE(drv->CopyTagValue(c.pos, v));
+        EXPECT_TRUE(v == c.value);
+    }
+    std::string untyped = SimTagMsg(1, 2, XVariant(5));
+    EXPECT_EQ(core.OnDBNotify(reinterpret_cast<const BYTE*>(untyped.data()),
+                              static_cast<int>(untyped.size())),
+              0xFFFF);
+    core.ClearDrivers();
+}
+
 TEST_F(DBCoreTest, FlatWrappers) {
     _DBCoreDelete(nullptr);
     void* db = _DBCoreNew();

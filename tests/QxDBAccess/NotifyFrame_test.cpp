@@ -10,15 +10,9 @@
 
 namespace {
 
-// Driver 1 with tags 0 (VT_I4), 1 (VT_BSTR), 2 (never typed).
+// Driver 1 with tags 0, 1 and 2.
 class FakeTags : public INotifyTags {
 public:
-    bool GetTagType(WORD id, WORD pos, VARTYPE& vt) const override {
-        auto it = types.find(std::make_pair(id, pos));
-        if (it == types.end()) return false;
-        vt = it->second;
-        return true;
-    }
     bool HasTag(WORD id, WORD pos) const override {
         return types.count(std::make_pair(id, pos)) > 0;
     }
@@ -28,7 +22,7 @@ public:
 
 size_t Frame(const std::string& bytes, SNotifyMsg& msg) {
     static const FakeTags tags;
-    return FrameNotify(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), tags, msg);
+    return FrameServerMsg(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), tags, msg);
 }
 
 }  // namespace
@@ -73,27 +67,4 @@ TEST(NotifyFrame, UnknownTypesAndUnknownTagsCannotBeFramed) {
     EXPECT_EQ(Frame(SimServerMsg(9, 2, 0), m), kFrameBad);   // no driver 2
     EXPECT_EQ(Frame(SimServerMsg(12, 1, 7), m), kFrameBad);  // no tag 7
     EXPECT_EQ(Frame(SimServerMsg(16, 1, 9, "x"), m), kFrameBad);
-}
-
-TEST(NotifyFrame, TagChanges) {
-    SNotifyMsg m;
-    std::string i4 = SimTagMsg(1, 0, XVariant(-42));
-    ASSERT_EQ(Frame(i4 + "more", m), 8u);
-    EXPECT_EQ(m.kind, kNotifyTag);
-    EXPECT_EQ(m.id, 1);
-    EXPECT_EQ(m.pos, 0);
-    EXPECT_TRUE(m.value == XVariant(-42));
-
-    std::string text = SimTagMsg(1, 1, XVariant("level high"));
-    ASSERT_EQ(Frame(text, m), 4u + 11);
-    EXPECT_EQ(*m.value.pStrVal, "level high");
-
-    for (const std::string& msg : {i4, text}) {
-        for (size_t cut = 0; cut < msg.size(); cut++) {
-            EXPECT_EQ(Frame(msg.substr(0, cut), m), kFrameNeedMore) << cut;
-        }
-    }
-    EXPECT_EQ(Frame(SimTagMsg(1, 2, XVariant(5)), m), kFrameBad);  // tag has no type yet
-    EXPECT_EQ(Frame(SimTagMsg(3, 0, XVariant(5)), m), kFrameBad);  // no such driver
-    EXPECT_EQ(Frame(SimTagMsg(1, 9, XVariant(5)), m), kFrameBad);  // no such tag
 }
