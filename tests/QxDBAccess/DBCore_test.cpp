@@ -57,6 +57,17 @@ std::string AlarmMsg(BYTE fill) {
 
 class DBCoreTest : public SimFixture {};
 
+// An unconnected core with driver "PLC1" of id 1 and nTags tags, in nSlots
+// driver slots, as a connect would leave it.
+std::shared_ptr<CDBDriver> AddDriver(CDBCore& core, WORD nTags, size_t nSlots) {
+    SNDrvInfoEx info;
+    info.id = 1;
+    info.tagNum = nTags;
+    core.m_mapDrvInfos["PLC1"] = info;
+    core.m_pDrivers.resize(nSlots);
+    return core._GetDriver("PLC1");
+}
+
 }  // namespace
 
 TEST_F(DBCoreTest, ConnectsAndDisconnects) {
@@ -259,12 +270,7 @@ TEST_F(DBCoreTest, UnframableMessageDropsOnlyTheRestOfItsRead) {
 
 TEST(DBCoreNotify, DispatchTable) {
     CDBCore core;
-    SNDrvInfoEx info;
-    info.id = 1;
-    info.tagNum = 2;
-    core.m_mapDrvInfos["PLC1"] = info;
-    core.m_pDrivers.resize(3);
-    std::shared_ptr<CDBDriver> drv = core._GetDriver("PLC1");
+    std::shared_ptr<CDBDriver> drv = AddDriver(core, 2, 3);
     ASSERT_TRUE(drv);
     drv->PutTagValue(0, XVariant(0));  // tag 0 is a VT_I4
 
@@ -303,12 +309,7 @@ TEST(DBCoreNotify, DispatchTable) {
 
 TEST(DBCoreNotify, TagChangesCutAnywhereWaitForTheRest) {
     CDBCore core;
-    SNDrvInfoEx info;
-    info.id = 1;
-    info.tagNum = 3;
-    core.m_mapDrvInfos["PLC1"] = info;
-    core.m_pDrivers.resize(2);
-    std::shared_ptr<CDBDriver> drv = core._GetDriver("PLC1");
+    std::shared_ptr<CDBDriver> drv = AddDriver(core, 3, 2);
     ASSERT_TRUE(drv);
     drv->PutTagValue(0, XVariant(0));
     drv->PutTagValue(1, XVariant("x"));  // tag 2 has no type yet
