@@ -5,8 +5,9 @@
 // Lifetime: the DBCore object creates a driver on first request and holds it
 // by shared ownership; a binding's handle holds it the same way. When the
 // connection ends, the DBCore object detaches its drivers (m_pDBCore becomes
-// null, on the owner's thread, after the receive thread has ended) and drops
-// its references: a handle kept by a script then reaches a live driver whose
+// null once the receive thread has ended, or, when the object is destroyed
+// from a callback, once that delivery has returned) and drops its
+// references: a handle kept by a script then reaches a live driver whose
 // every request fails, never a destroyed one.
 #ifndef QX_DBDRIVER_H
 #define QX_DBDRIVER_H
