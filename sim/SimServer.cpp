@@ -247,6 +247,7 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
                 }
                 m_requestCounts[code]++;
                 m_maxRequestLen[code] = std::max(m_maxRequestLen[code], static_cast<size_t>(used));
+                m_lastRequest[code].assign(held, 0, static_cast<size_t>(used));
                 m_clients[first.id].advised = session.advised;
                 m_clients[first.id].bAlarms = session.bAlarms;
             }
@@ -524,4 +525,22 @@ size_t CSimServer::RequestCount(BYTE code) const {
 std::string CSimServer::LastTarget() const {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_lastTarget;
+}
+
+std::string CSimServer::LastRequest(BYTE code) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto it = m_lastRequest.find(code);
+    return it == m_lastRequest.end() ? std::string() : it->second;
+}
+
+bool CSimServer::FindTag(const std::string& drv, const std::string& tag, uint16_t& id,
+                         uint16_t& pos) const {
+    const std::string gbDrv = CUTF82T(drv.c_str()), gbTag = CUTF82T(tag.c_str());
+    for (const SSimDriver& d : m_prj.drivers) {
+        if (d.name != gbDrv) continue;
+        pos = m_tags.Find(d.id, gbTag);
+        id = d.id;
+        return pos != 0xFFFF;
+    }
+    return false;
 }

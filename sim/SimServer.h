@@ -67,6 +67,11 @@ public:
     size_t MaxRequestLen(BYTE code) const;
     // How many requests of this code have been answered.
     size_t RequestCount(BYTE code) const;
+    // The bytes of the last request of this code, empty before the first.
+    std::string LastRequest(BYTE code) const;
+    // The driver id and tag position of a tag named in UTF-8; false when the
+    // project has no such tag.
+    bool FindTag(const std::string& drv, const std::string& tag, uint16_t& id, uint16_t& pos) const;
     // Sets a tag as a write would, and notifies the clients that advised it.
     bool SetTag(uint16_t id, uint16_t pos, const XVariant& value);
     bool GetTag(uint16_t id, uint16_t pos, XVariant& value) const;
@@ -122,6 +127,7 @@ private:
     size_t m_nAccepted = 0;
     std::map<BYTE, size_t> m_requestCounts;
     std::map<BYTE, size_t> m_maxRequestLen;
+    std::map<BYTE, std::string> m_lastRequest;
     std::string m_lastTarget;
     std::vector<uint32_t> m_acks;
     std::map<std::string, SClient> m_clients;  // by connection identifier

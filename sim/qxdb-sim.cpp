@@ -1,23 +1,29 @@
 // qxdb-sim: serves a project folder as a simulated database server.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
+#include <thread>
 
+#include "SimCommands.h"
 #include "SimServer.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: qxdb-sim [--port N] [--bind ADDR] PROJECT_FOLDER\n"
+    "usage: qxdb-sim [--port N] [--bind ADDR] [--commands] PROJECT_FOLDER\n"
     "\n"
     "Serves PROJECT_FOLDER as a simulated real-time database server until\n"
     "interrupted (SIGINT or SIGTERM).\n"
     "\n"
     "  --port N     TCP port to listen on (default 80; 0 picks a free one)\n"
     "  --bind ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --commands   read commands from standard input (below), and stop at\n"
+    "               its end\n"
     "  --help       show this text\n"
     "\n"
     "PROJECT_FOLDER/project.txt describes the project, a setting a line:\n"
@@ -39,18 +45,23 @@ const char kUsage[] =
     "RecData/taglist that name alarms (each only when its content changes);\n"
     "every other file of the folder is served as it stands.\n"
     "\n"
-    "Once listening it prints 'listening on ADDR:PORT' on standard output.\n";
+    "Once listening it prints 'listening on ADDR:PORT' on standard output.\n"
+    "\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     long nPort = 80;
+    bool bCommands = false;
     std::string bind = "127.0.0.1", folder;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             fputs(kUsage, stdout);
+            fputs(kSimCommandHelp, stdout);
             return 0;
+        } else if (a == "--commands") {
+            bCommands = true;
         } else if ((a == "--port" || a == "--bind") && i + 1 < argc) {
             if (a == "--bind") {
                 bind = argv[++i];
@@ -100,9 +111,27 @@ int main(int argc, char** argv) {
            server.Port());
     fflush(stdout);
 
+    if (bCommands) {
+        // Answers on standard output, one line each; the end of the input
+        // stops the server, so that a test's simulator never outlives it.
+        std::thread([&server] {
+            std::string line;
+            while (std::getline(std::cin, line)) {
+                std::string answer = RunSimCommand(server, line);
+                printf("%s\n", answer.c_str());
+                fflush(stdout);
+            }
+            kill(getpid(), SIGTERM);
+        }).detach();
+    }
+
     int sig = 0;
     sigwait(&stop, &sig);
     server.Stop();
     printf("qxdb-sim: stopped (%s)\n", strsignal(sig));
+    fflush(stdout);
+    // A command may still be running on the commands thread: leave without
+    // destroying what it uses.
+    if (bCommands) _exit(0);
     return 0;
 }
