@@ -4,6 +4,18 @@
 
 CDBDriver::CDBDriver() : m_tagNotifyFn(nullptr), m_drvId(0), m_pDBCore(nullptr) {}
 
+CDBDriver::~CDBDriver() {
+    void* fn = m_tagNotifyFn.load();
+    if (fn != nullptr && m_pfnReleaseNotify != nullptr) m_pfnReleaseNotify(fn);
+}
+
+bool CDBDriver::SetTagNotifyFn(void* fn, void (*pfnRelease)(void*)) {
+    void* none = nullptr;
+    if (fn == nullptr || !m_tagNotifyFn.compare_exchange_strong(none, fn)) return false;
+    m_pfnReleaseNotify = pfnRelease;
+    return true;
+}
+
 void CDBDriver::SetTagCount(DWORD dwCount) {
     std::lock_guard<std::mutex> lock(m_tagLock);
     m_tags.resize(dwCount);

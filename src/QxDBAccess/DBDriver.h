@@ -39,13 +39,16 @@ struct SNDrvInfoEx : SNDrvInfo {
 
 // The values of a write, as the binding holds them. Append writes one value
 // in typed form at buf[nLen, nMax) and advances nLen; false when the value
-// does not convert or does not fit.
+// does not convert or does not fit. A write to one name appends the value
+// itself (kWholeValue), which is refused when it is a list; a write to
+// several names appends the list's items.
 class ITagValues {
 public:
+    static const size_t kWholeValue = static_cast<size_t>(-1);
     virtual ~ITagValues() {}
     virtual bool IsList() const = 0;  // several values, one per name
     virtual size_t Count() const = 0;
-    // Value i of the list, or the single value when IsList() is false.
+    // Item i of the list, or the value itself for kWholeValue.
     virtual bool Append(size_t i, BYTE* buf, size_t& nLen, size_t nMax) const = 0;
 };
 
@@ -79,6 +82,7 @@ public:
     };
 
     CDBDriver();
+    ~CDBDriver();
     CDBDriver(const CDBDriver&) = delete;
     CDBDriver& operator=(const CDBDriver&) = delete;
 
@@ -122,6 +126,12 @@ public:
     void Detach() { m_pDBCore = nullptr; }
     bool IsAttached() const { return m_pDBCore != nullptr; }
 
+    // Stores the binding's callback handle when none is stored yet; the
+    // driver lets it go with pfnRelease (may be null) when destroyed, on
+    // whichever thread drops the last reference. False, with nothing kept,
+    // when a handle is stored already.
+    bool SetTagNotifyFn(void* fn, void (*pfnRelease)(void*));
+
     std::atomic<void*> m_tagNotifyFn;  // the binding's callback handle; null = none
     WORD m_drvId;
     CString m_strDriver;
@@ -149,7 +159,8 @@ private:
     // writes values while request threads read and write them. Held only to
     // copy in or out, never across a callback or a network wait.
     mutable std::mutex m_tagLock;
-    std::vector<STag> m_tags;  // sized once, at creation
+    void (*m_pfnReleaseNotify)(void*) = nullptr;  // set with m_tagNotifyFn
+    std::vector<STag> m_tags;                     // sized once, at creation
     size_t m_nTags = 0;
     // Name cache; guarded by the core's request lock.
     std::unordered_map<std::string, WORD> m_mapTagToId;

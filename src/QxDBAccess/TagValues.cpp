@@ -190,7 +190,8 @@ int CDBDriver::SetTagValue(LPCTSTR tags, const ITagValues& values) {
         return true;
     };
     if (reqTags.size() == 1) {
-        if (reqTags[0] == nullptr || !append(reqTags[0], 0)) return kWriteBadValue;
+        if (reqTags[0] == nullptr || !append(reqTags[0], ITagValues::kWholeValue))
+            return kWriteBadValue;
     } else {
         if (!values.IsList()) return kWriteBadValue;
         for (size_t i = 0; i < reqTags.size(); i++) {

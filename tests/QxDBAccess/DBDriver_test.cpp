@@ -54,6 +54,10 @@ public:
     bool IsList() const override { return bList_; }
     size_t Count() const override { return v_.size(); }
     bool Append(size_t i, BYTE* buf, size_t& nLen, size_t nMax) const override {
+        if (i == kWholeValue) {
+            if (bList_) return false;  // a list is not one value
+            i = 0;
+        }
         if (i >= v_.size()) return false;
         size_t n = v_[i].ToBuffer(buf + nLen, nMax - nLen, true);
         if (n == 0) return false;
@@ -345,6 +349,7 @@ TEST_F(DBDriverTest, WriteResults) {
         {"one value", "i4", Values({XVariant(41)}, false), kWriteOk},
         {"unknown single name", "nope", Values({XVariant(1)}, false), kWriteBadValue},
         {"two names, no list", "i4,i2", Values({XVariant(1)}, false), kWriteBadValue},
+        {"one name, a list", "i4", Values({XVariant(1)}, true), kWriteBadValue},
         {"list too short", "i4,i2", Values({XVariant(1)}, true), kWriteBadValue},
         {"second name unknown", "i2,nope",
          Values({XVariant(static_cast<short>(-9)), XVariant(2)}, true), kWriteOk},
