@@ -11,7 +11,6 @@
 
 #include "SimFixture.h"
 #include "SimNotify.h"
-#include "qxdb.h"
 
 namespace {
 
@@ -338,19 +337,4 @@ TEST(DBCoreNotify, TagChangesCutAnywhereWaitForTheRest) {
                               static_cast<int>(untyped.size())),
               0xFFFF);
     core.ClearDrivers();
-}
-
-TEST_F(DBCoreTest, FlatWrappers) {
-    _DBCoreDelete(nullptr);
-    void* db = _DBCoreNew();
-    ASSERT_NE(db, nullptr);
-    CDBCore* core = static_cast<CDBCore*>(db);
-    EXPECT_FALSE(core->IsConnected());
-    EXPECT_TRUE(core->m_bLocalDB);
-    EXPECT_FALSE(core->m_bLan);
-    EXPECT_EQ(core->m_nRights, 0u);
-    EXPECT_EQ(_DBConnect(db, host_.c_str(), "admin", "secret"), 0);
-    EXPECT_TRUE(core->IsConnected());
-    _DBCoreDelete(db);  // disconnects and frees while the receive thread runs
-    EXPECT_TRUE(WaitUntil([&] { return sim_->ClientCount() == 0; }));
 }

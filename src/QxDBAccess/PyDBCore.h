@@ -1,0 +1,53 @@
+// CPyDBCore: the DBCore object of the Python module. It keeps the script's
+// callables and calls them: tag changes and pushed alarms on the receive
+// thread, one hold of the interpreter lock per batch (one read) and never a
+// core lock meanwhile; the replay of active alarms on the subscriber's
+// thread. A callable that raises is reported to sys.unraisablehook and
+// delivery goes on.
+#ifndef QX_PYDBCORE_H
+#define QX_PYDBCORE_H
+
+#include <Python.h>
+
+#include <vector>
+
+#include "DBCore.h"
+
+// A driver's tag-change callback as the module keeps it: the callable and
+// the name objects it is called with, each made once, on first use, by the
+// receive thread under the interpreter lock. The driver owns it.
+struct SPyTagNotify {
+    PyObject* fn = nullptr;
+    PyObject* drvName = nullptr;
+    std::vector<PyObject*> tagNames;  // by position
+};
+
+// Registers fn (a reference of its own) as drv's callback unless it has one.
+void SetPyTagNotify(CDBDriver& drv, PyObject* fn);
+
+class CPyDBCore : public CDBCore {
+public:
+    CPyDBCore() = default;
+    ~CPyDBCore() override;
+
+    void OnNotifyBatch(const CNotifyBatch& batch) override;
+    // The replay of _SetRtAlarmNotify: takes the interpreter lock itself.
+    void FireRtAlarm(void* fn, const S2RtAlarm2& alarm) override;
+    // Takes a reference to the alarm callable; the interpreter lock is not
+    // held here, so the module takes it before it subscribes.
+    void* RegisterRtAlarmNotify(void* fn) override { return fn; }
+
+    // Interpreter lock held, receive thread ended: lets the alarm callable go.
+    void ReleaseCallbacks();
+
+private:
+    // Interpreter lock held: calls fn with the ten arguments of the alarm;
+    // skips the call when they cannot be made.
+    void CallRtAlarm(PyObject* fn, const S2RtAlarm2& alarm);
+    void CallTagNotify(CDBDriver& drv, SPyTagNotify& h, WORD pos, const XVariant& value);
+
+    // Set during a delivery: tells it that a callable destroyed this object.
+    bool* m_pbGone = nullptr;
+};
+
+#endif  // QX_PYDBCORE_H
