@@ -5,8 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 dir=build/bench
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir" -j"${QX_JOBS:-2}" --target connect_bench transfer_bench tags_bench >/dev/null
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF \
+  -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
+cmake --build "$dir" -j"${QX_JOBS:-2}" \
+  --target connect_bench transfer_bench tags_bench qxdb-sim QxDBAccess >/dev/null
 "$dir/bench/connect_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   --benchmark_out="$dir/connect.json" --benchmark_out_format=json
 python3 - "$dir/connect.json" <<'PY'
@@ -62,3 +64,6 @@ for tags in (1, 1000, 50000):
     hook = t("BM_NotifyToHook/0/%d" % tags)
     print("  %6d tags  %6.1f ns a change" % (tags, hook * 1e6 / n))
 PY
+
+echo
+PYTHONPATH="$dir/python" /usr/bin/python3 bench/python_bench.py "$dir/sim/qxdb-sim"

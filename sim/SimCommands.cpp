@@ -1,5 +1,13 @@
 #include "SimCommands.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -24,6 +32,8 @@ const char kSimCommandHelp[] =
     "  alarmclients               how many clients subscribed to alarms\n"
     "  count CODE                 how many requests of CODE were answered\n"
     "  lastreq CODE               the last request of CODE, in hex\n"
+    "  rawlisten NREQ HEX         a port of its own that answers every NREQ bytes\n"
+    "                             it receives with the bytes HEX, for baselines\n"
     "CODE is the request's code character (H read, b advise, g write, n alarms).\n";
 
 namespace {
@@ -74,6 +84,38 @@ std::string Storm(CSimServer& server, uint16_t id, uint16_t pos, long count) {
     }
     if (!bytes.empty() && !server.Push(bytes)) return "error: no client took the changes";
     return "ok";
+}
+
+// A loopback port, with Nagle off as on the server's own connections, that
+// answers each nReq bytes with reply: the floor a request of those sizes
+// costs, to measure a client against.
+std::string RawListen(size_t nReq, const std::string& reply) {
+    int lfd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in in = sockaddr_in();
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof in;
+    if (lfd < 0 || bind(lfd, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0 ||
+        listen(lfd, 4) != 0 || getsockname(lfd, reinterpret_cast<sockaddr*>(&in), &len) != 0) {
+        if (lfd >= 0) close(lfd);
+        return "error: cannot listen";
+    }
+    std::thread([lfd, nReq, reply] {
+        for (;;) {
+            int fd = accept(lfd, nullptr, nullptr);
+            if (fd < 0) return;
+            int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            std::thread([fd, nReq, reply] {
+                std::string req(nReq, '\0');
+                while (recv(fd, &req[0], nReq, MSG_WAITALL) == static_cast<ssize_t>(nReq)) {
+                    if (send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) break;
+                }
+                close(fd);
+            }).detach();
+        }
+    }).detach();
+    return "ok " + std::to_string(ntohs(in.sin_port));
 }
 
 }  // namespace
@@ -139,6 +181,13 @@ std::string RunSimCommand(CSimServer& server, const std::string& line) {
         int ms = 0;
         if (!(in >> n >> ms)) return "error: usage: clients N MS";
         return server.WaitForClients(n, ms) ? "ok" : "error: timed out";
+    }
+    if (cmd == "rawlisten") {
+        size_t nReq = 0;
+        std::string hex, reply;
+        if (!(in >> nReq >> hex) || nReq == 0 || !Unhex(hex, reply))
+            return "error: usage: rawlisten NREQ HEX";
+        return RawListen(nReq, reply);
     }
     if (cmd == "clientcount") return "ok " + std::to_string(server.ClientCount());
     if (cmd == "alarmclients") return "ok " + std::to_string(server.AlarmClients());

@@ -39,4 +39,11 @@ for sig in INT TERM; do
   check "SIG$sig stops it with status 0" test $? -eq 0
   pid=
 done
+
+printf 'count g\nbogus\nset PLC1 Nope 1\n' |
+  timeout 10 "$sim" --port 0 --commands "$project" >"$tmp/out" 2>&1
+check "--commands stops at the end of its input" test $? -eq 0
+check "... answers a command" grep -qx "ok 0" "$tmp/out"
+check "... refuses an unknown one" grep -qx "error: unknown command 'bogus'" "$tmp/out"
+check "... and an unknown tag" grep -qx "error: no tag PLC1 Nope" "$tmp/out"
 exit $fail
