@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds the simulator and the examples, serves the sample project on a free
-# loopback port, connects to it and prints what the connect learned, then
-# advises, reads and writes tags and prints the live changes.
+# The Python demo: builds the simulator and the module, serves the sample
+# project on a free loopback port, and runs the Python examples against it:
+# reads and writes, live changes, and the alarms the changing level raises.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 dir=build/plain
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$dir" -j"${QX_JOBS:-2}" --target qxdb-sim qxdb-connect qxdb-tags >/dev/null
+py=/usr/bin/python3
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython3_EXECUTABLE=$py >/dev/null
+cmake --build "$dir" -j"${QX_JOBS:-2}" --target qxdb-sim QxDBAccess >/dev/null
+export PYTHONPATH=$dir/python
 
 out=$(mktemp)
 "$dir/sim/qxdb-sim" --port 0 examples/project >"$out" &
@@ -23,6 +25,14 @@ addr=$(grep -o '127\.0\.0\.1:[0-9]*' "$out" | head -n1)
 trap 'kill -TERM $sim 2>/dev/null || true; wait $sim 2>/dev/null || true; rm -f "$out"; rm -rf "/tmp/qxbrowser/${addr/:/_}"' EXIT
 [ -n "$addr" ] || { echo "demo: the simulator did not report its port" >&2; exit 1; }
 echo "simulator: $(head -n1 "$out")"
-"$dir/examples/qxdb-connect" "$addr" operator op123
 echo
-"$dir/examples/qxdb-tags" "$addr" operator op123
+echo "== examples/read_write.py"
+$py examples/read_write.py "$addr" operator op123
+echo
+echo "== examples/subscribe.py: live changes for 4 s"
+$py examples/subscribe.py "$addr" 4
+echo
+echo "== examples/alarms.py: alarms for 5 s"
+alarms=$($py examples/alarms.py "$addr" 5)
+echo "$alarms"
+grep -q raised <<<"$alarms" || { echo "demo: no alarm was raised" >&2; exit 1; }
