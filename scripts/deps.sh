@@ -11,6 +11,13 @@ have_cmd g++ || need+=(g++)
 have_cmd cmake || need+=(cmake)
 have_file /usr/include/gtest/gtest.h || need+=(libgtest-dev)
 have_file /usr/include/benchmark/benchmark.h || need+=(libbenchmark-dev)
+# The Python module builds for, and installs into, the system's Python.
+have_py() { /usr/bin/python3 -c "import $1" >/dev/null 2>&1; }
+have_cmd /usr/bin/python3 || need+=(python3)
+compgen -G "/usr/include/python3*/Python.h" >/dev/null || need+=(python3-dev)
+have_py ensurepip || need+=(python3-venv)
+have_py setuptools || need+=(python3-setuptools)
+have_py wheel || need+=(python3-wheel)
 for extra in "$@"; do
   case "$extra" in
     clang)

@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Configures, builds and runs every test through CTest: under AddressSanitizer
 # with UBSan, under ThreadSanitizer, the fuzz targets for a few seconds each,
-# and last the plain build, whose summary ends the output.
+# and last the plain build, whose summary ends the output. The plain build's
+# Python tests run against the module as pip installs it into a fresh
+# virtual environment.
 #   scripts/test.sh            everything
 #   QX_SKIP_SANITIZERS=1 ...   the plain build only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=${QX_JOBS:-2}
+py=/usr/bin/python3  # the Debian Python, which has setuptools and wheel
 
 scripts/deps.sh
 
 build() {  # dir, extra cmake args...
   local dir=$1
   shift
-  cmake -S "$root" -B "$dir" -DQX_WERROR=ON "$@" >"$dir.configure.log" 2>&1 ||
+  cmake -S "$root" -B "$dir" -DQX_WERROR=ON -DPython3_EXECUTABLE=$py "$@" \
+    >"$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log"; exit 1; }
   cmake --build "$dir" -j"$jobs"
 }
@@ -26,13 +30,19 @@ run_ctest() {  # dir, extra ctest args...
 }
 
 mkdir -p build
-build build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== pip install into a fresh virtual environment"
+rm -rf build/venv
+$py -m venv --system-site-packages build/venv
+build/venv/bin/pip install -q --no-index --no-build-isolation --disable-pip-version-check .
+(cd /tmp && "$root/build/venv/bin/python" -c "import QxDBAccess")
+build build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQX_PYTHON_TEST_EXE="$root/build/venv/bin/python" -DQX_PYTHON_TEST_INSTALLED=ON
 if [ "${QX_SKIP_SANITIZERS:-0}" != 1 ]; then
   build build/asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=address,undefined
   echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_ctest build/asan
-  build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread
+  build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread -DQX_PYTHON=OFF
   echo "== tests under ThreadSanitizer"
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build/tsan
   scripts/fuzz.sh
