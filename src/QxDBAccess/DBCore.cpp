@@ -209,6 +209,7 @@ void CDBCore::DoRecv() {
     }
     t_recvLocal = nullptr;
     if (local.bOrphaned) return;  // the object is gone: touch nothing of it
+    OnReceiveEnd();
     if (bLost) {
         CloseLost();
         return;

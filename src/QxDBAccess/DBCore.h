@@ -119,6 +119,9 @@ public:
     // receive thread, and for the replay of _SetRtAlarmNotify on the
     // subscriber's thread.
     virtual void FireRtAlarm(void* fn, const S2RtAlarm2& alarm);
+    // Receive thread, last thing before it ends (the connection has ended):
+    // no batch follows until the next connect.
+    virtual void OnReceiveEnd() {}
     // Turns the script's callback into the handle kept in m_rtAlarmNotifyFn
     // (a reference of its own, a thread-safe function); the default keeps fn.
     virtual void* RegisterRtAlarmNotify(void* fn) { return fn; }

@@ -72,7 +72,7 @@ extern const char kUnconvertibleName[];
 // field that does not convert whole cannot shorten into another name.
 CString TagNamesFromUtf8(const char* szUtf8);
 
-class CDBDriver {
+class CDBDriver : public std::enable_shared_from_this<CDBDriver> {
 public:
     struct STag {
         XVariant value;  // VT_EMPTY until first read or advised

@@ -12,37 +12,15 @@ import time
 
 SIM = os.environ.get("QXDB_SIM", "qxdb-sim")
 
-# Every supported value type, with alarm limits on r4; users with and
-# without the write right.
-PROJECT = """\
-name TestPlant
-title Test plant
-user operator op123 0x0F
-user viewer view 0x01
-driver PLC1
-tag i1 I1 -5
-tag ui1 UI1 200
-tag i2 I2 -300
-tag ui2 UI2 60000
-tag i4 I4 -70000
-tag ui4 UI4 4000000000
-tag int INT -7
-tag uint UINT 4000000001
-tag i8 I8 5000000000
-tag r4 R4 0.1
-alarm high 14.5 2 "High level" "Main group"
-tag r8 R8 21.25
-tag bool BOOL 1
-tag date DATE 45000.5
-tag str STR "Grüße 温度"
-tag count I4 0
-driver Meter
-tag flow R8 3.5
-"""
+# The project that the Python and the Node tests share.
+PROJECT_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "test-project.txt")
 
 
-def make_project(text=PROJECT):
+def make_project(text=None):
     """A project folder in a new temporary directory (cleaned up with it)."""
+    if text is None:
+        with open(PROJECT_FILE, encoding="utf-8") as f:
+            text = f.read()
     tmp = tempfile.TemporaryDirectory(prefix="qxdb-test-")
     with open(os.path.join(tmp.name, "project.txt"), "w", encoding="utf-8") as f:
         f.write(text)
