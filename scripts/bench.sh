@@ -8,7 +8,8 @@ dir=build/bench
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQX_BUILD_TESTS=OFF \
   -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
 cmake --build "$dir" -j"${QX_JOBS:-2}" \
-  --target connect_bench transfer_bench tags_bench qxdb-sim QxDBAccess >/dev/null
+  --target connect_bench transfer_bench tags_bench qxdb-sim QxDBAccess QxDBAccess_node \
+  tsfn_baseline >/dev/null
 "$dir/bench/connect_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   --benchmark_out="$dir/connect.json" --benchmark_out_format=json
 python3 - "$dir/connect.json" <<'PY'
@@ -67,3 +68,5 @@ PY
 
 echo
 PYTHONPATH="$dir/python" /usr/bin/python3 bench/python_bench.py "$dir/sim/qxdb-sim"
+QXDB_ADDON="$PWD/$dir/node/QxDBAccess.node" node bench/node_bench.js "$dir/sim/qxdb-sim" \
+  "$dir/node/tsfn_baseline.node"

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# The Python demo: builds the simulator and the module, serves the sample
-# project on a free loopback port, and runs the Python examples against it:
-# reads and writes, live changes, and the alarms the changing level raises.
+# The demo: builds the simulator, the Python module and the Node addon,
+# serves the sample project on a free loopback port, and runs the Python
+# examples against it (reads and writes, live changes, and the alarms the
+# changing level raises), then a Node one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 dir=build/plain
 py=/usr/bin/python3
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython3_EXECUTABLE=$py >/dev/null
-cmake --build "$dir" -j"${QX_JOBS:-2}" --target qxdb-sim QxDBAccess >/dev/null
+cmake --build "$dir" -j"${QX_JOBS:-2}" --target qxdb-sim QxDBAccess QxDBAccess_node >/dev/null
 export PYTHONPATH=$dir/python
+export QXDB_ADDON=$PWD/$dir/node/QxDBAccess.node
 
 out=$(mktemp)
 "$dir/sim/qxdb-sim" --port 0 examples/project >"$out" &
@@ -36,3 +38,6 @@ echo "== examples/alarms.py: alarms for 5 s"
 alarms=$($py examples/alarms.py "$addr" 5)
 echo "$alarms"
 grep -q raised <<<"$alarms" || { echo "demo: no alarm was raised" >&2; exit 1; }
+echo
+echo "== examples/subscribe.js: live changes for 2 s, in Node"
+node examples/subscribe.js "$addr" 2

@@ -18,6 +18,10 @@ compgen -G "/usr/include/python3*/Python.h" >/dev/null || need+=(python3-dev)
 have_py ensurepip || need+=(python3-venv)
 have_py setuptools || need+=(python3-setuptools)
 have_py wheel || need+=(python3-wheel)
+# The Node addon: node, npm, and Node's headers with common.gypi.
+have_cmd node || need+=(nodejs)
+have_cmd npm || need+=(npm)
+have_file /usr/include/node/node_api.h || need+=(libnode-dev)
 for extra in "$@"; do
   case "$extra" in
     clang)

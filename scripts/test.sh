@@ -3,7 +3,7 @@
 # with UBSan, under ThreadSanitizer, the fuzz targets for a few seconds each,
 # and last the plain build, whose summary ends the output. The plain build's
 # Python tests run against the module as pip installs it into a fresh
-# virtual environment.
+# virtual environment, its Node tests against the addon as npm builds it.
 #   scripts/test.sh            everything
 #   QX_SKIP_SANITIZERS=1 ...   the plain build only
 set -euo pipefail
@@ -35,14 +35,18 @@ rm -rf build/venv
 $py -m venv --system-site-packages build/venv
 build/venv/bin/pip install -q --no-index --no-build-isolation --disable-pip-version-check .
 (cd /tmp && "$root/build/venv/bin/python" -c "import QxDBAccess")
+echo "== npm ci: the addon as npm builds it, and the TypeScript check of index.d.ts"
+npm ci --no-audit --no-fund --loglevel=error
+npm run --silent typecheck
 build build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQX_PYTHON_TEST_EXE="$root/build/venv/bin/python" -DQX_PYTHON_TEST_INSTALLED=ON
+  -DQX_PYTHON_TEST_EXE="$root/build/venv/bin/python" -DQX_PYTHON_TEST_INSTALLED=ON \
+  -DQX_NODE_TEST_NPM=ON
 if [ "${QX_SKIP_SANITIZERS:-0}" != 1 ]; then
   build build/asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=address,undefined
   echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_ctest build/asan
-  build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread -DQX_PYTHON=OFF
+  build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread -DQX_PYTHON=OFF -DQX_NODE=OFF
   echo "== tests under ThreadSanitizer"
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build/tsan
   scripts/fuzz.sh
