@@ -220,6 +220,12 @@ void DbCore::FireRtAlarm(void* fn, const S2RtAlarm2& alarm) {
         napi_call_function(m_env, global, f, 10, argv, &result);
 }
 
+void SetCBFunc(DbCore& core, CDBDriver& drv, napi_value fn) {
+    if (drv.m_tagNotifyFn.load() != nullptr || !drv.IsAttached()) return;
+    SNodeCallback* cb = core.KeepCallback(fn);
+    if (cb != nullptr && !drv.SetTagNotifyFn(cb, nullptr)) core.DropCallback(cb);
+}
+
 void OnNotifyRtAlarm(napi_env env, napi_value fn, DbCore* core, const S2RtAlarm2& alarm) {
     napi_value argv[10];
     if (!RAToArgs(env, argv, alarm, core->m_textList, core->m_tagList)) {

@@ -83,6 +83,10 @@ private:
     std::atomic<SNodeDelivery*> m_liveDelivery{nullptr};  // as the receive thread sees it
 };
 
+// Registers fn as drv's tag-change callback, unless drv has one; anything
+// but a function registers nothing.
+void SetCBFunc(DbCore& core, CDBDriver& drv, napi_value fn);
+
 // The call-JavaScript function of the deliveries: one batch, item by item.
 void OnCallJavaScript(napi_env env, napi_value jsCallback, void* context, void* data);
 // One alarm to its function, with the DbCore's lists.

@@ -130,13 +130,7 @@ napi_value DrvSetTagNotify(napi_env env, napi_callback_info info) {
     size_t argc = 1;
     napi_value argv[1];
     SDrvHold* h = Hold(env, info, argc, argv);
-    if (h == nullptr || argc < 1) return Undefined(env);
-    CDBDriver& drv = *h->drv;
-    // The first registration of a driver stays; anything but a function
-    // registers nothing.
-    if (drv.m_tagNotifyFn.load() != nullptr || !drv.IsAttached()) return Undefined(env);
-    SNodeCallback* cb = h->core->KeepCallback(argv[0]);
-    if (cb != nullptr && !drv.SetTagNotifyFn(cb, nullptr)) h->core->DropCallback(cb);
+    if (h != nullptr && argc >= 1) SetCBFunc(*h->core, *h->drv, argv[0]);
     return Undefined(env);
 }
 

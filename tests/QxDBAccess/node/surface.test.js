@@ -5,6 +5,8 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const { DBCore } = require('../../../index.js');
 const { Sim } = require('./sim.js');
+const { execFileSync } = require('child_process');
+const path = require('path');
 
 test('the class, with and without new', () => {
   assert.equal(DBCore.name, 'DBCore');
@@ -73,4 +75,17 @@ test('against the simulator', async (t) => {
     assert.equal(a.SetTagValue('count'), -3);
     assert.throws(() => a.GetTagValue(7), { message: 'A string was expected' });
   });
+});
+
+test('loads from an ES module, by import and through createRequire', () => {
+  const index = path.join(__dirname, '..', '..', '..', 'index.js');
+  const code = `
+    import { DBCore } from ${JSON.stringify(index)};
+    import { createRequire } from 'module';
+    const required = createRequire(import.meta.url)(${JSON.stringify(index)});
+    console.log(new DBCore() instanceof required.DBCore);
+  `;
+  const out = execFileSync(process.execPath, ['--input-type=module', '-e', code],
+                           { encoding: 'utf8', timeout: 10000 });
+  assert.equal(out.trim(), 'true');
 });
