@@ -3,18 +3,11 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "TypedValue.h"
 
 namespace {
 
 const size_t kStringBuf = 128;  // a string value written: at most 127 bytes
-
-bool Put(BYTE* buf, size_t& nLen, size_t nMax, VARTYPE vt, const void* p, size_t n) {
-    if (nLen > nMax || nMax - nLen < 2 + n) return false;
-    PutLE16(buf + nLen, vt);
-    memcpy(buf + nLen + 2, p, n);
-    nLen += 2 + n;
-    return true;
-}
 
 }  // namespace
 
@@ -71,13 +64,13 @@ bool ValueToBuf(napi_env env, napi_value value, BYTE* buf, size_t& nLen, size_t 
             size_t n = 0;
             if (napi_get_value_string_utf8(env, value, text, sizeof text, &n) != napi_ok)
                 return false;
-            return Put(buf, nLen, nMax, VT_BSTR, text, n + 1);
+            return AppendTyped(buf, nLen, nMax, VT_BSTR, text, n + 1);
         }
         case napi_boolean: {
             bool b = false;
             if (napi_get_value_bool(env, value, &b) != napi_ok) return false;
             const BYTE byte = b ? 1 : 0;
-            return Put(buf, nLen, nMax, VT_BOOL, &byte, 1);
+            return AppendTyped(buf, nLen, nMax, VT_BOOL, &byte, 1);
         }
         case napi_number: {
             double d = 0;
@@ -86,7 +79,7 @@ bool ValueToBuf(napi_env env, napi_value value, BYTE* buf, size_t& nLen, size_t 
             memcpy(&bits, &d, sizeof bits);
             BYTE le[8];
             PutLE64(le, bits);
-            return Put(buf, nLen, nMax, VT_R8, le, sizeof le);
+            return AppendTyped(buf, nLen, nMax, VT_R8, le, sizeof le);
         }
         default:
             return false;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "TypedValue.h"
 
 namespace {
 
@@ -42,14 +43,6 @@ PyObject* ConvertValue(const XVariant& value, const char* errors) {
     }
 }
 
-bool Put(BYTE* buf, size_t& nLen, size_t nMax, VARTYPE vt, const void* p, size_t n) {
-    if (nLen > nMax || nMax - nLen < 2 + n) return false;
-    PutLE16(buf + nLen, vt);
-    memcpy(buf + nLen + 2, p, n);
-    nLen += 2 + n;
-    return true;
-}
-
 }  // namespace
 
 PyObject* ValueToObj(const XVariant& value) {
@@ -71,11 +64,11 @@ bool ObjToBuf(PyObject* obj, BYTE* buf, size_t& nLen, size_t nMax) {
         // The server reads a text up to its zero byte: one inside would
         // make the rest of the text read as the next value.
         if (memchr(utf8, '\0', static_cast<size_t>(n)) != nullptr) return false;
-        return Put(buf, nLen, nMax, VT_BSTR, utf8, static_cast<size_t>(n) + 1);
+        return AppendTyped(buf, nLen, nMax, VT_BSTR, utf8, static_cast<size_t>(n) + 1);
     }
     if (PyBool_Check(obj)) {
         const BYTE b = obj == Py_True ? 1 : 0;
-        return Put(buf, nLen, nMax, VT_BOOL, &b, 1);
+        return AppendTyped(buf, nLen, nMax, VT_BOOL, &b, 1);
     }
     if (PyLong_Check(obj)) {
         int overflow = 0;
@@ -87,7 +80,7 @@ bool ObjToBuf(PyObject* obj, BYTE* buf, size_t& nLen, size_t nMax) {
         if (overflow != 0 || v < INT_MIN || v > INT_MAX) return false;
         BYTE le[4];
         PutLE32(le, static_cast<DWORD>(static_cast<int>(v)));
-        return Put(buf, nLen, nMax, VT_I4, le, sizeof le);
+        return AppendTyped(buf, nLen, nMax, VT_I4, le, sizeof le);
     }
     if (PyFloat_Check(obj)) {
         double d = PyFloat_AsDouble(obj);
@@ -99,7 +92,7 @@ bool ObjToBuf(PyObject* obj, BYTE* buf, size_t& nLen, size_t nMax) {
         uint64_t bits;
         memcpy(&bits, &d, sizeof bits);
         PutLE64(le, bits);
-        return Put(buf, nLen, nMax, VT_R8, le, sizeof le);
+        return AppendTyped(buf, nLen, nMax, VT_R8, le, sizeof le);
     }
     return false;
 }

@@ -120,51 +120,54 @@ napi_value KeepALive(napi_env env, napi_callback_info) {
     return Undefined(env);
 }
 
-SDrvHold* Hold(napi_env env, napi_callback_info info, size_t& argc, napi_value* argv) {
-    void* data = nullptr;
-    if (!NapiOk(env, napi_get_cb_info(env, info, &argc, argv, nullptr, &data))) return nullptr;
-    return static_cast<SDrvHold*>(data);
+// A driver function's call: its arguments and the hold in its data.
+template <size_t N>
+struct SDrvCall : SArgs<N> {
+    SDrvHold* Hold() const { return static_cast<SDrvHold*>(this->data); }
+};
+
+// The names argument, in core text.
+bool TagsArg(napi_env env, napi_value v, CString& tags) {
+    char buf[kTagsBuf];
+    if (!GetString(env, v, buf, sizeof buf)) return false;
+    tags = TagNamesFromUtf8(buf);
+    return true;
 }
 
 napi_value DrvSetTagNotify(napi_env env, napi_callback_info info) {
-    size_t argc = 1;
-    napi_value argv[1];
-    SDrvHold* h = Hold(env, info, argc, argv);
-    if (h != nullptr && argc >= 1) SetCBFunc(*h->core, *h->drv, argv[0]);
+    SDrvCall<1> a;
+    if (!a.Get(env, info)) return nullptr;
+    if (a.argc >= 1) SetCBFunc(*a.Hold()->core, *a.Hold()->drv, a.argv[0]);
     return Undefined(env);
 }
 
 napi_value DrvConnectTag(napi_env env, napi_callback_info info) {
-    size_t argc = 1;
-    napi_value argv[1];
-    SDrvHold* h = Hold(env, info, argc, argv);
-    if (h == nullptr || argc < 1) return Undefined(env);
-    char tags[kTagsBuf];
-    if (!GetString(env, argv[0], tags, sizeof tags)) return nullptr;
-    h->drv->_ConnectTag(TagNamesFromUtf8(tags));
+    SDrvCall<1> a;
+    CString tags;
+    if (!a.Get(env, info)) return nullptr;
+    if (a.argc < 1) return Undefined(env);
+    if (!TagsArg(env, a.argv[0], tags)) return nullptr;
+    a.Hold()->drv->_ConnectTag(tags);
     return Undefined(env);
 }
 
 napi_value DrvGetTagValue(napi_env env, napi_callback_info info) {
-    size_t argc = 1;
-    napi_value argv[1];
-    SDrvHold* h = Hold(env, info, argc, argv);
-    if (h == nullptr || argc < 1) return Undefined(env);
-    char tags[kTagsBuf];
-    if (!GetString(env, argv[0], tags, sizeof tags)) return nullptr;
-    napi_value v = GetTagValue(env, *h->drv, TagNamesFromUtf8(tags));
+    SDrvCall<1> a;
+    CString tags;
+    if (!a.Get(env, info)) return nullptr;
+    if (a.argc < 1) return Undefined(env);
+    if (!TagsArg(env, a.argv[0], tags)) return nullptr;
+    napi_value v = GetTagValue(env, *a.Hold()->drv, tags);
     return v != nullptr ? v : Undefined(env);
 }
 
 napi_value DrvSetTagValue(napi_env env, napi_callback_info info) {
-    size_t argc = 2;
-    napi_value argv[2];
-    SDrvHold* h = Hold(env, info, argc, argv);
-    if (h == nullptr) return Undefined(env);
-    if (argc < 2) return Number(env, -3);
-    char tags[kTagsBuf];
-    if (!GetString(env, argv[0], tags, sizeof tags)) return nullptr;
-    return Number(env, SetTagValue(env, *h->drv, TagNamesFromUtf8(tags), argv[1]));
+    SDrvCall<2> a;
+    CString tags;
+    if (!a.Get(env, info)) return nullptr;
+    if (a.argc < 2) return Number(env, -3);
+    if (!TagsArg(env, a.argv[0], tags)) return nullptr;
+    return Number(env, SetTagValue(env, *a.Hold()->drv, tags, a.argv[1]));
 }
 
 // A plain object with the four driver functions, each finding the driver
