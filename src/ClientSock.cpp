@@ -4,6 +4,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +56,32 @@ void CClientSock::ShutdownSock() {
     m_rcvSock.Shutdown();
 }
 
+std::string CClientSock::LastError() const {
+    std::lock_guard<std::mutex> lock(m_errLock);
+    return m_strLastError;
+}
+
+void CClientSock::SetLastError(const char* szFormat, ...) {
+    char buf[512];
+    va_list ap;
+    va_start(ap, szFormat);
+    vsnprintf(buf, sizeof buf, szFormat, ap);
+    va_end(ap);
+    std::lock_guard<std::mutex> lock(m_errLock);
+    m_strLastError = buf;
+}
+
+void CClientSock::SetConnectError(const CString& strWhere, UINT nPort, int nTimeOut) {
+    const int err = errno;
+    if (err == 0 || err == EINPROGRESS || err == ETIMEDOUT || err == EAGAIN) {
+        SetLastError("%s:%u: no answer within %d s", strWhere.c_str(), nPort, nTimeOut / 1000);
+        return;
+    }
+    std::string text = strerror(err);
+    if (!text.empty()) text[0] = static_cast<char>(tolower(static_cast<unsigned char>(text[0])));
+    SetLastError("%s:%u: %s", strWhere.c_str(), nPort, text.c_str());
+}
+
 bool CClientSock::_IsLocalDB(LPCTSTR) {
     return false;  // a Linux client never shares the server's folders
 }
@@ -89,6 +117,7 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
     HRESULT hr = ParseHostText(szHost, addr);
     if (hr != 0) {
         if (addr.bCentre) m_bLocalDB = false;
+        SetLastError("bad server address '%s'", szHost ? szHost : "");
         return hr;
     }
     int nTimeOut;
@@ -107,16 +136,24 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
     CoCreateGuid(guid);
     BYTE id[16];
     GuidToBytes(guid, id);
-    if (!m_reqSock.Create() || !m_reqSock._Connect(strConnect, addr.nPort, nTimeOut))
+    errno = 0;
+    if (!m_reqSock.Create() || !m_reqSock._Connect(strConnect, addr.nPort, nTimeOut)) {
+        SetConnectError(strConnect, addr.nPort, nTimeOut);
         return kConnectFailed;
+    }
     m_reqSock.SetTimeOut(nTimeOut);
+    const char* where = strConnect.c_str();
+    const unsigned port = addr.nPort;
 
     BYTE packet[kHandshakeBufLen];
     const bool bRelayPort = addr.nPort == kCentrePort;
     BYTE mac[6];
     GetGatewayMac(addr.bCentre ? addr.nCentreIp : 0, mac);
     int nPacket = BuildFirstPacket(id, bRelayPort, mac, strConnect, packet);
-    if (nPacket == 0 || m_reqSock._Send(packet, nPacket) != nPacket) return kConnectFailed;
+    if (nPacket == 0 || m_reqSock._Send(packet, nPacket) != nPacket) {
+        SetLastError("%s:%u: handshake failed: the first packet could not be sent", where, port);
+        return kConnectFailed;
+    }
 
     BYTE reply[kHandshakeBufLen];
     int nReply = m_reqSock._Recv(reply, sizeof reply);
@@ -125,8 +162,15 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
         case kFirstAccept:
             break;
         case kFirstRefuse:
+            SetLastError("%s:%u: the server refused the connection", where, port);
             return E_FAIL;
         case kFirstBad:
+            if (nReply <= 0) {
+                SetLastError("%s:%u: handshake failed: no reply to the first packet", where, port);
+            } else {
+                SetLastError("%s:%u: handshake failed: unexpected reply (%d bytes)", where, port,
+                             nReply);
+            }
             return kConnectFailed;
         case kFirstRedirect:
             m_bLan = true;
@@ -134,23 +178,41 @@ int CClientSock::ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitl
             fflush(stdout);
             m_reqSock.Close();
             m_rcvSock.SetP2PCenterIp(0);
-            if (nRedirects >= kMaxRedirects) return kConnectFailed;
+            if (nRedirects >= kMaxRedirects) {
+                SetLastError("%s:%u: more than %d redirects", where, port, kMaxRedirects);
+                return kConnectFailed;
+            }
             return ConnectDB(strLan, strPrjName, strTitle, ackRegReq, bAccessDB, nRedirects + 1);
     }
 
     sched_yield();
-    if (!m_rcvSock.Create() || !m_rcvSock._Connect(strConnect, addr.nPort, nTimeOut))
+    errno = 0;
+    if (!m_rcvSock.Create() || !m_rcvSock._Connect(strConnect, addr.nPort, nTimeOut)) {
+        SetConnectError(strConnect, addr.nPort, nTimeOut);
         return kConnectFailed;
+    }
     m_rcvSock.SetTimeOut(nTimeOut);
 
     char szHostName[256] = {0};
     gethostname(szHostName, sizeof szHostName - 1);
     nPacket = BuildSecondPacket(id, szHostName, bAccessDB, packet);
-    if (nPacket == 0 || m_rcvSock._Send(packet, nPacket) != nPacket) return kConnectFailed;
+    if (nPacket == 0 || m_rcvSock._Send(packet, nPacket) != nPacket) {
+        SetLastError("%s:%u: handshake failed: the second packet could not be sent", where, port);
+        return kConnectFailed;
+    }
 
     nReply = m_rcvSock._Recv(reply, sizeof reply);
-    if (nReply < 1) return kConnectFailed;
+    if (nReply < 1) {
+        SetLastError("%s:%u: handshake failed: no reply to the second packet", where, port);
+        return kConnectFailed;
+    }
     int ret = ParseSecondReply(reply, nReply, ackRegReq, strPrjName, strTitle);
+    if (ret == kConnectRefused) {
+        SetLastError("%s:%u: the server refused the notification connection", where, port);
+    } else if (ret != 0) {
+        SetLastError("%s:%u: handshake failed: unexpected second reply (%d bytes)", where, port,
+                     nReply);
+    }
     if (ret != 0) return ret;
     m_rcvSock.SetTimeOut(kNoTimeOut);
     sched_yield();

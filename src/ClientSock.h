@@ -4,6 +4,9 @@
 #ifndef QX_CLIENTSOCK_H
 #define QX_CLIENTSOCK_H
 
+#include <mutex>
+#include <string>
+
 #include <cstdint>
 
 #include "SyncSocket.h"
@@ -60,6 +63,12 @@ public:
     bool GetPrjPath(CString& strPrjPath, CString& strEventPath, CString& strAlarmPath,
                     CString& strHistPath);
 
+    // Why the last connect or request failed, for people: "127.0.0.1:80:
+    // connection refused", "login refused for user 'x'", ... Kept until the
+    // next failure; set only when something fails.
+    std::string LastError() const;
+    void SetLastError(const char* szFormat, ...) __attribute__((format(printf, 2, 3)));
+
     bool m_bLocalDB;
     bool m_bLan;
     CReqTimeSock m_reqSock;  // owner's thread only
@@ -73,6 +82,11 @@ public:
 private:
     int ConnectDB(LPCTSTR szHost, CString& strPrjName, CString& strTitle, SNAckRegReq& ackRegReq,
                   bool bAccessDB, int nRedirects);
+    // The failure of a connection attempt to where, from errno.
+    void SetConnectError(const CString& strWhere, UINT nPort, int nTimeOut);
+
+    mutable std::mutex m_errLock;  // the receive thread sets it too
+    std::string m_strLastError;
 };
 
 #endif  // QX_CLIENTSOCK_H

@@ -141,7 +141,12 @@ int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const char* s
 }
 
 int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const XDir& dir,
-            unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p) {
+            unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p,
+            std::string* pWhy) {
+    auto fail = [pWhy](const std::string& why) {
+        if (pWhy) *pWhy = why;
+        return 0;
+    };
     XDir folder;
     const char* leaf = "";
     CT2UTF8 nameUtf8(szFileName);
@@ -164,11 +169,12 @@ int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const XDir& d
         AppendF(strSend, "gzTime:%X\r\ngzSize:%X\r\n", t, static_cast<unsigned>(s));
     }
     strSend += "Hello:Yes\r\n\r\n";
-    if (sock._Send(strSend.data(), static_cast<int>(strSend.size())) <= 0) return 0;
+    if (sock._Send(strSend.data(), static_cast<int>(strSend.size())) <= 0)
+        return fail("the request could not be sent");
 
     char buf[kFileRecvLen];
     int nLen = sock._Recv(buf, sizeof buf);
-    if (nLen <= 0) return 0;
+    if (nLen <= 0) return fail(nLen == 0 ? "connection closed before the reply" : "no reply");
     SCFileInfo fi;
     int nPos = GetFileInfoByBuf(buf, nLen, fi);
 
@@ -179,7 +185,10 @@ int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const XDir& d
     if (fi.bUseLast) return 1;
     // Larger than any sane project file: refused before anything is
     // written, and the connection is out of step with the body to come.
-    if (fi.dwSize > kMaxProjectFileSize) return 0;
+    if (fi.dwSize > kMaxProjectFileSize) {
+        return fail("the server announced " + std::to_string(fi.dwSize) + " bytes, more than " +
+                    std::to_string(kMaxProjectFileSize));
+    }
 
     // A first receive may hold more than the announced body; the excess is
     // not part of the file.
@@ -193,18 +202,20 @@ int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const XDir& d
     int flags = O_WRONLY | O_CREAT | (fi.bAppend ? 0 : O_TRUNC);
     if (dirFd < 0 || !file.OpenAt(dirFd, fi.bGZ ? strLeafGz.c_str() : strLeaf.c_str(), flags)) {
         while (body.nRemain > 0) {
-            if (body.Next(buf) <= 0) return 0;
+            if (body.Next(buf) <= 0) return fail("connection closed during the body");
         }
         return 1;
     }
     if (fi.bAppend) file.Seek64(0, SEEK_END);
 
     bool bOk = file.Write(buf + nPos, nFirst) == static_cast<int>(nFirst);
+    bool bClosed = false;
     int nLast = nLen;
     while (bOk && body.nRemain > 0) {
         int n = body.Next(buf);
         if (n <= 0) {
             bOk = false;
+            bClosed = true;
             break;
         }
         bOk = file.Write(buf, static_cast<unsigned>(n)) == n;
@@ -219,7 +230,11 @@ int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const XDir& d
     times[0].tv_nsec = times[1].tv_nsec = 0;
     futimens(file.GetHandle(), times);
     file.Close();
-    if (!bOk) return 0;
+    if (!bOk && !bClosed) return fail("the file could not be written");
+    if (!bOk) {
+        return fail("connection closed after " + std::to_string(fi.dwSize - body.nRemain) + " of " +
+                    std::to_string(fi.dwSize) + " bytes");
+    }
     if (pGetFileCB) pGetFileCB->OnProgress(nLast, true);
     return 1;
 }

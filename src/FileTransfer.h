@@ -5,6 +5,8 @@
 #ifndef QX_FILETRANSFER_H
 #define QX_FILETRANSFER_H
 
+#include <string>
+
 #include <ctime>
 
 #include "FileInfo.h"
@@ -51,8 +53,10 @@ int GetFileInfoByBuf(const char* buf, int nLen, SCFileInfo& fi);
 int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const char* szPath,
             unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p);
 // The same into the open folder dir: the file and the folders of its name
-// are reached through it, never through a link.
+// are reached through it, never through a link. On failure pWhy, when
+// given, gets the reason ("connection closed after 120 of 4096 bytes").
 int GetFile(const char* szFileName, CSyncSocket& sock, char nCode, const XDir& dir,
-            unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p);
+            unsigned long mtime, unsigned long size, IGetFileCB* pGetFileCB, const char* szAddP2p,
+            std::string* pWhy = nullptr);
 
 #endif  // QX_FILETRANSFER_H

@@ -38,10 +38,12 @@ CString TextAt(const BYTE* p, int n, int& nPos, bool& bOk) {
 }  // namespace
 
 bool OpenCacheRoot(const char* szPrimary, const char* szXdgCache, const char* szHome, XDir& root,
-                   std::string& path) {
+                   std::string& path, std::string* pWhy) {
     if (szPrimary && root.MakeOwnRoot(szPrimary)) {
         path = szPrimary;
     } else {
+        std::string why = std::string("cache folder ") + (szPrimary ? szPrimary : "") + " " +
+                          (szPrimary ? root.Why() : "is not set");
         std::string base;
         if (szXdgCache && szXdgCache[0] == '/') {
             base = szXdgCache;
@@ -49,10 +51,18 @@ bool OpenCacheRoot(const char* szPrimary, const char* szXdgCache, const char* sz
             base = std::string(szHome) + "/.cache";
             mkdir(base.c_str(), 0700);
         } else {
+            if (pWhy) *pWhy = why + ", and neither $XDG_CACHE_HOME nor $HOME is set";
             return false;
         }
         XDir cache;
-        if (!cache.Open(base.c_str()) || !root.MakeOwn(cache, "qxbrowser", false)) return false;
+        if (!cache.Open(base.c_str())) {
+            if (pWhy) *pWhy = why + ", and " + base + " cannot be opened";
+            return false;
+        }
+        if (!root.MakeOwn(cache, "qxbrowser", false)) {
+            if (pWhy) *pWhy = why + ", and " + base + "/qxbrowser " + root.Why();
+            return false;
+        }
         path = base + "/qxbrowser";
     }
     if (path.empty() || path.back() != '/') path += '/';
@@ -111,32 +121,40 @@ bool CClientSock::AfterConnect(LPCTSTR szHost, const CString& strPrjName, CStrin
     // Every folder is opened through the one above it and checked, and kept
     // open: files are reached through it, so no path is resolved twice.
     XDir root, host, prj;
-    std::string strRoot;
-    bool bOk = OpenCacheRoot(kCacheRoot, getenv("XDG_CACHE_HOME"), getenv("HOME"), root, strRoot);
-    // An empty host (a local server's address) puts the project under the root.
-    if (strHost.IsEmpty()) {
-        bOk = bOk && (host = root).IsOpen();
-    } else {
-        bOk = bOk && host.MakeOwn(root, CT2UTF8(strHost), true);
+    std::string strRoot, why;
+    if (!OpenCacheRoot(kCacheRoot, getenv("XDG_CACHE_HOME"), getenv("HOME"), root, strRoot, &why)) {
+        strErr = why.c_str();
+        return false;
     }
-    bOk = bOk && prj.MakeOwn(host, CT2UTF8(strName), true);
+    // A folder that fails names itself in the reason.
+    std::string path = strRoot;
+    auto own = [&](XDir& dir, const XDir& parent, const std::string& name, bool bChmod) {
+        path += name + "/";
+        if (dir.MakeOwn(parent, name.c_str(), bChmod)) return true;
+        path.pop_back();
+        strErr = ("cache folder " + path + " " + dir.Why()).c_str();
+        return false;
+    };
+    // An empty host (a local server's address) puts the project under the root.
+    bool bOk = strHost.IsEmpty() ? (host = root).IsOpen()
+                                 : own(host, root, std::string(CT2UTF8(strHost)), true);
+    bOk = bOk && own(prj, host, std::string(CT2UTF8(strName)), true);
+    const std::string prjPath = path;
     for (const char* szSub : kSubFolders) {
         if (!bOk) break;
         // "RecData/Event/" is made inside RecData.
         std::string sub(szSub, strlen(szSub) - 1);
         size_t slash = sub.find('/');
         XDir parent, dir;
+        path = prjPath;
         if (slash == std::string::npos) {
-            bOk = dir.MakeOwn(prj, sub.c_str(), false);
+            bOk = own(dir, prj, sub, false);
         } else {
-            bOk = parent.MakeOwn(prj, sub.substr(0, slash).c_str(), false) &&
-                  dir.MakeOwn(parent, sub.substr(slash + 1).c_str(), true);
+            bOk = own(parent, prj, sub.substr(0, slash), false) &&
+                  own(dir, parent, sub.substr(slash + 1), true);
         }
     }
-    if (!bOk) {
-        strErr = "the cache folder is not this user's own";
-        return false;
-    }
+    if (!bOk) return false;
     CString strPrjPath = CString(strRoot.c_str()) + strHost + "/" + strName + "/";
     m_strPrjPath = strPrjPath;
     m_prjDir = prj;

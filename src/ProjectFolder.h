@@ -15,8 +15,10 @@ extern const char kCacheRoot[];  // "/tmp/qxbrowser/"
 // this user's that no one else can write; otherwise "qxbrowser" in the
 // user's own cache folder (szXdgCache, else szHome + "/.cache"), which no
 // other user can create or swap. path gets the root's path with a final '/'.
+// On failure pWhy, when given, gets the reason ("cache folder ... is
+// writable by others").
 bool OpenCacheRoot(const char* szPrimary, const char* szXdgCache, const char* szHome, XDir& root,
-                   std::string& path);
+                   std::string& path, std::string* pWhy = nullptr);
 
 // A folder name made from a server's text: every ':' and '/' becomes '_',
 // so that it names one folder below its parent. False for a name that would

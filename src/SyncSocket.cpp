@@ -50,12 +50,21 @@ bool ConnectWithin(SOCKET h, const sockaddr_in& in, int nTimeOut) {
     int flags = fcntl(h, F_GETFL, 0);
     if (flags < 0 || fcntl(h, F_SETFL, flags | O_NONBLOCK) != 0) return false;
     bool ok = ::connect(h, addr, sizeof in) == 0;
-    if (!ok && (errno == EINPROGRESS || errno == EINTR) && WaitFor(h, POLLOUT, nTimeOut)) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        ok = getsockopt(h, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+    // errno tells the caller why it failed: the connect's own error, or
+    // ETIMEDOUT when the wait ran out.
+    int err = ok ? 0 : errno;
+    if (!ok && (err == EINPROGRESS || err == EINTR)) {
+        if (WaitFor(h, POLLOUT, nTimeOut)) {
+            socklen_t len = sizeof err;
+            err = 0;
+            if (getsockopt(h, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+            ok = err == 0;
+        } else {
+            err = ETIMEDOUT;
+        }
     }
     fcntl(h, F_SETFL, flags);
+    errno = err;
     return ok;
 }
 

@@ -12,16 +12,28 @@ namespace {
 
 const int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// A folder of this user's that no one else can write into.
-bool IsOwnFolder(int fd) {
+// A folder of this user's that no one else can write into: "" when it is,
+// else why not.
+const char* NotOwnFolder(int fd) {
     struct stat st;
-    return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) return "is not a folder";
+    if (st.st_uid != geteuid()) return "belongs to another user";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "is writable by others";
+    return "";
+}
+
+// Why opening a folder failed, from errno.
+const char* OpenFailure() {
+    if (errno == ELOOP) return "is a link";
+    if (errno == ENOTDIR) return "is not a folder";
+    if (errno == EACCES) return "is not accessible";
+    return "cannot be opened";
 }
 
 }  // namespace
 
-XDir::XDir(const XDir& o) : m_fd(o.m_fd >= 0 ? fcntl(o.m_fd, F_DUPFD_CLOEXEC, 0) : -1) {}
+XDir::XDir(const XDir& o)
+    : m_fd(o.m_fd >= 0 ? fcntl(o.m_fd, F_DUPFD_CLOEXEC, 0) : -1), m_why(o.m_why) {}
 
 XDir& XDir::operator=(const XDir& o) {
     if (this != &o) {
@@ -40,13 +52,21 @@ bool XDir::Open(const char* path) {
 bool XDir::MakeOwn(const XDir& parent, const char* name, bool bChmod) {
     Close();
     if (!parent.IsOpen() || name == nullptr || *name == '\0' || strchr(name, '/') != nullptr) {
+        m_why = "has a bad name";
         return false;
     }
-    if (mkdirat(parent.m_fd, name, 0700) != 0 && errno != EEXIST) return false;
+    if (mkdirat(parent.m_fd, name, 0700) != 0 && errno != EEXIST) {
+        m_why = "cannot be made";
+        return false;
+    }
     int fd = openat(parent.m_fd, name, kDirFlags);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        m_why = OpenFailure();
+        return false;
+    }
     if (bChmod) fchmod(fd, 0700);
-    if (!IsOwnFolder(fd)) {
+    m_why = NotOwnFolder(fd);
+    if (*m_why != '\0') {
         ::close(fd);
         return false;
     }
@@ -60,11 +80,21 @@ bool XDir::MakeOwnRoot(const char* path) {
     std::string p(path ? path : "");
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
-    if (p.empty()) return false;
-    if (mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (p.empty()) {
+        m_why = "has a bad name";
+        return false;
+    }
+    if (mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) {
+        m_why = "cannot be made";
+        return false;
+    }
     int fd = ::open(p.c_str(), kDirFlags);
-    if (fd < 0) return false;
-    if (!IsOwnFolder(fd)) {
+    if (fd < 0) {
+        m_why = OpenFailure();
+        return false;
+    }
+    m_why = NotOwnFolder(fd);
+    if (*m_why != '\0') {
         ::close(fd);
         return false;
     }

@@ -28,9 +28,13 @@ public:
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
+    // Why the last MakeOwn or MakeOwnRoot failed ("is writable by others",
+    // "belongs to another user", ...); "" after a success.
+    const char* Why() const { return m_why; }
 
 private:
     int m_fd;
+    const char* m_why = "";
 };
 
 #endif  // QX_XDIR_H

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "ByteOrder.h"
@@ -95,26 +96,48 @@ int CDBCore::_Connect(LPCTSTR szHost, const char* szUserName, const char* szPass
 int CDBCore::Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword) {
     const size_t usrLen = strlen(szUserName), pwdLen = strlen(szPassword);
     // Credentials that cannot go in one login request are refused unsent.
-    if (usrLen + pwdLen + 3 > kLoginBufLen) return -1;
+    if (usrLen + pwdLen + 3 > kLoginBufLen) {
+        SetLastError("user name and password too long: %zu bytes, at most %d", usrLen + pwdLen,
+                     kLoginBufLen - 3);
+        return -1;
+    }
 
     CString strHost(szHost ? szHost : ""), strPrjName, strTitle, strErr;
     SNAckRegReq ackRegReq;
     if (ConnectDB(strHost, strPrjName, strTitle, ackRegReq, true) != 0) return -2;
     usleep(kStepPause);
-    if (strPrjName.IsEmpty()) return -3;
-    if (!AfterConnect(strHost, strPrjName, strErr)) return -2;
+    if (strPrjName.IsEmpty()) {
+        SetLastError("%s: the server gave no project name", strHost.c_str());
+        return -3;
+    }
+    if (!AfterConnect(strHost, strPrjName, strErr)) {
+        SetLastError("%s", strErr.c_str());
+        return -2;
+    }
     usleep(kStepPause);
 
     char buf[kLoginBufLen] = {0};
     buf[0] = '9';
     memcpy(buf + 1, szUserName, usrLen + 1);
     memcpy(buf + 2 + usrLen, szPassword, pwdLen + 1);
-    if (ReqSend(buf, static_cast<int>(usrLen + pwdLen + 3)) <= 0) return -2;
+    if (ReqSend(buf, static_cast<int>(usrLen + pwdLen + 3)) <= 0) {
+        SetLastError("login failed: the request could not be sent");
+        return -2;
+    }
     BYTE szReply[kLoginBufLen] = {0};
-    if (m_reqSock._Recv(szReply, sizeof szReply) <= 0) return -2;
+    if (m_reqSock._Recv(szReply, sizeof szReply) <= 0) {
+        SetLastError("login failed: no reply (connection closed or timed out)");
+        return -2;
+    }
     usleep(kStepPause);
-    if (szReply[0] == '0') return -1;
-    if (szReply[0] != '9') return -3;
+    if (szReply[0] == '0') {
+        SetLastError("login refused for user '%s'", szUserName);
+        return -1;
+    }
+    if (szReply[0] != '9') {
+        SetLastError("login failed: unknown reply 0x%02x", szReply[0]);
+        return -3;
+    }
 
     CFileInfoMap mapFileInfos;
     SNFileInfo fi2;
@@ -131,6 +154,7 @@ int CDBCore::Connect(LPCTSTR szHost, const char* szUserName, const char* szPassw
     m_bConnect = true;
     m_exitThreadEvent.Create();
     if (qxthread_create(RecvThread, this, &m_recvThread) != 0) {
+        SetLastError("the receive thread could not be started");
         m_bConnect = false;
         m_exitThreadEvent.Close();
         ClearDrivers();
@@ -154,8 +178,20 @@ void CDBCore::_Disconnect() {
     ReapReceiveThread();  // also after the server or a request ended it
 }
 
-void CDBCore::EndConnection() {
+void CDBCore::EndConnection(const char* szRequest, const char* szWhy) {
+    if (szRequest != nullptr) SetLastError("%s failed: %s", szRequest, szWhy ? szWhy : "");
     if (m_bConnect.exchange(false)) ShutdownSock();
+}
+
+std::string CDBCore::ReplyFailure(std::chrono::steady_clock::time_point start) const {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - start)
+                  .count();
+    // The waits end on whole milliseconds: a little short is the time out.
+    if (ms + 20 < m_nReplyTimeOut) return "the reply was cut short or malformed";
+    char text[64];
+    snprintf(text, sizeof text, "reply timed out after %g s", m_nReplyTimeOut / 1000.0);
+    return text;
 }
 
 void CDBCore::ReapReceiveThread() {
@@ -194,6 +230,7 @@ void CDBCore::DoRecv() {
         int nLen = m_rcvSock._Recv(buf + nHeld, static_cast<int>(sizeof buf - nHeld));
         if (nLen < 1) {
             bLost = m_bConnect.exchange(false);
+            if (bLost) SetLastError("connection lost: the server closed it");
             break;
         }
         nHeld += static_cast<size_t>(nLen);
@@ -303,8 +340,13 @@ bool CDBCore::RequestAll(const char* szReq, size_t nReqLen, size_t needLen, char
 }
 
 bool CDBCore::BeginRequest() {
-    if (!m_bConnect) return false;
+    if (!m_bConnect) {
+        // The reason the connection ended stays the one to tell.
+        if (LastError().empty()) SetLastError("not connected");
+        return false;
+    }
     if (m_reqSock.HasUnreadBytes()) {
+        SetLastError("connection ended: the server sent bytes nobody asked for");
         EndConnection();  // a reply nobody waits for: the connection is out of step
         return false;
     }

@@ -22,6 +22,7 @@
 #define QX_DBCORE_H
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -80,8 +81,12 @@ public:
     // waiting), which ends it.
     bool BeginRequest();
     // Any thread: ends the connection as a lost one. Used when a reply was
-    // not read whole, so that no later request reads the rest of it.
-    void EndConnection();
+    // not read whole, so that no later request reads the rest of it. With a
+    // request and a reason, LastError() tells "REQUEST failed: WHY".
+    void EndConnection(const char* szRequest = nullptr, const char* szWhy = nullptr);
+    // Why a reply that began at start could not be read: "reply timed out
+    // after 8 s", or cut short.
+    std::string ReplyFailure(std::chrono::steady_clock::time_point start) const;
 
     bool HasTag(WORD id, WORD pos) const override;
     CDBDriver* GetDriverById(WORD id) const;

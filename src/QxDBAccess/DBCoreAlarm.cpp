@@ -13,21 +13,22 @@ int CDBCore::_SetRtAlarmNotify(void* fn, bool notifyExisting) {
         if (m_rtAlarmNotifyFn.load() != nullptr || m_bAlarmSubscribing) return -1;
         if (!BeginRequest()) return -2;
         if (ReqSend("n", 1) < 1) {
-            EndConnection();
+            EndConnection("alarm subscription", "the request could not be sent");
             return -2;
         }
         BYTE head[kAlarmHeadLen];
         WORD nCount = 0;
         int n = m_reqSock._Recv(head, sizeof head);
         if (n < 0 || !ParseAlarmHead(head, static_cast<size_t>(n), nCount)) {
-            EndConnection();  // what is left of the reply must not meet a later request
+            // What is left of the reply must not meet a later request.
+            EndConnection("alarm subscription", n < 1 ? "no reply" : "the reply was malformed");
             return -2;
         }
         for (WORD i = 0; i < nCount; i++) {
             BYTE rec[kRtAlarmLen];
             S2RtAlarm2 alarm;
             if (!m_reqSock.RecvAllTimeOut(rec, sizeof rec, m_nReplyTimeOut)) {
-                EndConnection();
+                EndConnection("alarm subscription", "the active alarms were cut short");
                 return -2;
             }
             if (notifyExisting && DecodeRtAlarm(rec, sizeof rec, alarm)) rtAlarms.push_back(alarm);
@@ -53,7 +54,10 @@ void CDBCore::LoadAlarmList(const char* szFile, std::vector<CString>& list) {
     // The result is not needed: a copy left from an earlier fetch is loaded
     // when this one fails. A failed exchange leaves the connection out of
     // step, though, and ends it.
-    if (m_bConnect && GetFile(szFile, m_reqSock, '4', m_prjDir, 0, 0, nullptr, nullptr) == 0) {
+    std::string why;
+    if (m_bConnect &&
+        GetFile(szFile, m_reqSock, '4', m_prjDir, 0, 0, nullptr, nullptr, &why) == 0) {
+        SetLastError("%s transfer failed: %s", szFile, why.c_str());
         EndConnection();
     }
     InitStringList(m_prjDir, szFile, list);

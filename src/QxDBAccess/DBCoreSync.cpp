@@ -21,13 +21,18 @@ int CDBCore::GetPrjFile(LPCTSTR szFileName, CFileInfoMap& mapFileInfos) {
     CString strFileName(szFileName);
     strFileName.MakeLower();
     auto it = mapFileInfos.find(strFileName);
-    if (it != mapFileInfos.end()) {
-        return GetFile(szFileName, m_reqSock, '4', m_prjDir, it->second.time, it->second.size,
-                       nullptr, nullptr);
-    }
-    if (IsServerFolder(strFileName)) {
-        return GetFile(szFileName, m_reqSock, '4', m_prjDir, 0xFFFFFFFF, 0xFFFFFFFF, nullptr,
-                       nullptr);
+    const bool bKnown = it != mapFileInfos.end();
+    if (bKnown || IsServerFolder(strFileName)) {
+        std::string why;
+        int ret =
+            GetFile(szFileName, m_reqSock, '4', m_prjDir, bKnown ? it->second.time : 0xFFFFFFFF,
+                    bKnown ? it->second.size : 0xFFFFFFFF, nullptr, nullptr, &why);
+        if (ret == 0) {
+            const bool bDrivers = strFileName == "recdata/drvinfo.dat";
+            SetLastError("%s transfer failed: %s", bDrivers ? "driver list" : szFileName,
+                         why.c_str());
+        }
+        return ret;
     }
     XDir folder;
     const char* leaf = nullptr;

@@ -117,12 +117,14 @@ bool CDBDriver::ReqBatchGetPoss(const std::vector<SNameRef>& names, const char* 
     if (core == nullptr || !core->BeginRequest()) return false;
     const size_t needLen = 4 * names.size() + 1;
     std::vector<char> szReply(needLen);
+    const auto start = std::chrono::steady_clock::now();
     if (!core->RequestAll(szSend, nLen, needLen, szReply.data())) {
-        core->EndConnection();  // the reply may still come: never read it as another's
+        // The reply may still come: never read it as another's.
+        core->EndConnection("name lookup", core->ReplyFailure(start).c_str());
         return false;
     }
     if (szReply[0] != 'L') {
-        core->EndConnection();
+        core->EndConnection("name lookup", "the reply was malformed");
         return false;
     }
     for (size_t i = 0; i < names.size(); i++) {
@@ -173,13 +175,13 @@ bool CDBCore::GetTagId(WORD drvId, LPCTSTR tagName, WORD* pTagId) {
     PutLE16(reinterpret_cast<BYTE*>(buf + 1), drvId);
     memcpy(buf + 3, tagName, n + 1);
     if (m_reqSock._Send(buf, static_cast<int>(n + 4)) <= 0) {
-        EndConnection();
+        EndConnection("name lookup", "the request could not be sent");
         return false;
     }
     BYTE reply[16];
     int r = m_reqSock._Recv(reply, sizeof reply);
     if (r < 3 || reply[0] != 'L') {
-        EndConnection();
+        EndConnection("name lookup", r < 1 ? "no reply" : "the reply was malformed");
         return false;
     }
     *pTagId = GetLE16(reply + 1);

@@ -47,6 +47,7 @@ bool CDBDriver::RecvChunk(CDBCore* core, BYTE code, BYTE* buf, size_t& nLen, boo
 
 bool CDBDriver::RecvValues(CDBCore* core, BYTE code, STag* const* tags, size_t n) {
     const bool bAdvise = code == 'b';
+    const auto start = std::chrono::steady_clock::now();
     const SDeadline deadline(core->m_nReplyTimeOut);
     std::vector<XVariant*> out(n);
     for (size_t i = 0; i < n; i++)
@@ -60,7 +61,7 @@ bool CDBDriver::RecvValues(CDBCore* core, BYTE code, STag* const* tags, size_t n
         size_t nLen = 0;
         bool bCut = false;
         if (!RecvChunk(core, code, chunk, nLen, bMore, deadline)) {
-            core->EndConnection();
+            core->EndConnection(bAdvise ? "advise" : "read", core->ReplyFailure(start).c_str());
             return false;
         }
         {
@@ -74,7 +75,7 @@ bool CDBDriver::RecvValues(CDBCore* core, BYTE code, STag* const* tags, size_t n
         }
         // A value cut off by its chunk puts the reply out of step.
         if (bCut) {
-            core->EndConnection();
+            core->EndConnection(bAdvise ? "advise" : "read", "a value was cut off by its chunk");
             return false;
         }
     }
@@ -119,7 +120,7 @@ bool CDBDriver::AdviseBatch(CDBCore* core, STag* const* items, size_t n) {
         p[4] = 0;
     }
     if (!core->m_reqSock.SendAll(req, static_cast<int>(3 + 5 * n))) {
-        core->EndConnection();
+        core->EndConnection("advise", "the request could not be sent");
         return false;
     }
     return RecvValues(core, 'b', items, n);
@@ -158,7 +159,7 @@ bool CDBDriver::ReadBatch(CDBCore* core, STag* const* pTags, size_t n) {
         PutLE16(p + 2, pTags[i]->id);
     }
     if (!core->m_reqSock.SendAll(req, static_cast<int>(3 + 4 * n))) {
-        core->EndConnection();
+        core->EndConnection("read", "the request could not be sent");
         return false;
     }
     return RecvValues(core, 'H', pTags, n);
@@ -167,7 +168,10 @@ bool CDBDriver::ReadBatch(CDBCore* core, STag* const* pTags, size_t n) {
 int CDBDriver::SetTagValue(LPCTSTR tags, const ITagValues& values) {
     CDBCore* core = m_pDBCore;
     if (core == nullptr) return kWriteNotSent;
-    if ((core->m_nRights & kRightWrite) == 0) return kWriteNoRight;
+    if ((core->m_nRights & kRightWrite) == 0) {
+        core->SetLastError("write refused: the user has no write right");
+        return kWriteNoRight;
+    }
     std::lock_guard<std::recursive_mutex> lock(core->m_reqLock);
     std::vector<STag*> reqTags;
     if (!CheckTagIdLocked(tags, reqTags)) return kWriteNotSent;
@@ -202,7 +206,7 @@ int CDBDriver::SetTagValue(LPCTSTR tags, const ITagValues& values) {
     PutLE16(req + 1, nCount);
     if (!core->BeginRequest()) return kWriteNotSent;
     if (core->ReqSend(req, static_cast<int>(nLen)) <= 0) {
-        core->EndConnection();
+        core->EndConnection("write", "the request could not be sent");
         return kWriteNotSent;
     }
     return kWriteOk;
@@ -215,11 +219,11 @@ bool CDBCore::UnadviseTag(long id) {
     req[0] = 'd';
     memcpy(req + 1, &id, sizeof id);  // the platform's long, as the server expects
     if (ReqSend(req, sizeof req) <= 0) {
-        EndConnection();
+        EndConnection("unadvise", "the request could not be sent");
         return false;
     }
     BYTE reply[16];
     if (m_reqSock._Recv(reply, sizeof reply) >= 1 && reply[0] == 'd') return true;
-    EndConnection();
+    EndConnection("unadvise", "no reply, or a malformed one");
     return false;
 }
