@@ -11,6 +11,9 @@ have_cmd g++ || need+=(g++)
 have_cmd cmake || need+=(cmake)
 have_file /usr/include/gtest/gtest.h || need+=(libgtest-dev)
 have_file /usr/include/benchmark/benchmark.h || need+=(libbenchmark-dev)
+# qxdb's argument parsing and JSON.
+have_file /usr/include/CLI/CLI.hpp || need+=(libcli11-dev)
+have_file /usr/include/nlohmann/json.hpp || need+=(nlohmann-json3-dev)
 # The Python module builds for, and installs into, the system's Python.
 have_py() { /usr/bin/python3 -c "import $1" >/dev/null 2>&1; }
 have_cmd /usr/bin/python3 || need+=(python3)

@@ -14,12 +14,14 @@
 #include <cstring>
 #include <ctime>
 
+#include "ByteOrder.h"
 #include "SimNotify.h"
 
 struct CSimServer::SConn {
     int fd = -1;           // -1 once closed; changed under sendLock and m_lock
     bool bNotify = false;  // a paired notification connection
     bool bDone = false;    // its thread has finished and may be joined
+    std::string peer;      // the client's address:port
     std::thread thread;
     std::mutex sendLock;  // one writer at a time on fd
 };
@@ -101,7 +103,51 @@ void CSimServer::Stop() {
     m_listenFd = -1;
 }
 
+void CSimServer::Log(const std::shared_ptr<SConn>& conn, const std::string& what) const {
+    if (m_log) m_log(conn->peer + ": " + what);
+}
+
+void CSimServer::LogRequest(const std::shared_ptr<SConn>& conn, const BYTE* p, size_t n,
+                            const std::string& reply) const {
+    if (!m_log || n == 0) return;
+    const unsigned count = n >= 3 ? GetLE16(p + 1) : 0;
+    std::string text(reinterpret_cast<const char*>(p + 1), n - 1);
+    switch (p[0]) {
+        case '9': {
+            std::string user = text.substr(0, text.find('\0'));
+            const bool bOk = !reply.empty() && reply[0] == '9';
+            Log(conn, std::string("login ") + (bOk ? "accepted" : "refused") + " for user '" +
+                          std::string(CT2UTF8(user.c_str())) + "'");
+            return;
+        }
+        case '4':
+            Log(conn, "file " + text.substr(0, text.find('\r')) + " requested");
+            return;
+        case 'b':
+            Log(conn, "advise of " + std::to_string(count) + " tags");
+            return;
+        case 'H':
+            Log(conn, "read of " + std::to_string(count) + " tags");
+            return;
+        case 'g':
+            Log(conn, "write of " + std::to_string(count) + " values");
+            return;
+        case 'L':
+            Log(conn, "name lookup");
+            return;
+        case 'n':
+            Log(conn, "alarm subscription");
+            return;
+        case 'd':
+            Log(conn, "unadvise");
+            return;
+        default:
+            Log(conn, std::string("request '") + static_cast<char>(p[0]) + "'");
+    }
+}
+
 void CSimServer::Finish(const std::shared_ptr<SConn>& conn) {
+    Log(conn, conn->bNotify ? "notification connection closed" : "connection closed");
     std::lock_guard<std::mutex> send(conn->sendLock);
     std::lock_guard<std::mutex> lock(m_lock);
     ::close(conn->fd);
@@ -143,6 +189,14 @@ void CSimServer::AcceptLoop() {
         m_nAccepted++;
         auto conn = std::make_shared<SConn>();
         conn->fd = fd;
+        if (m_log) {
+            sockaddr_in in;
+            socklen_t len = sizeof in;
+            char ip[INET_ADDRSTRLEN] = "?";
+            if (getpeername(fd, reinterpret_cast<sockaddr*>(&in), &len) == 0)
+                inet_ntop(AF_INET, &in.sin_addr, ip, sizeof ip);
+            conn->peer = std::string(ip) + ":" + std::to_string(ntohs(in.sin_port));
+        }
         m_conns.push_back(conn);
         conn->thread = std::thread(&CSimServer::Serve, this, conn);
     }
@@ -251,6 +305,7 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
                 m_clients[first.id].advised = session.advised;
                 m_clients[first.id].bAlarms = session.bAlarms;
             }
+            LogRequest(conn, p, static_cast<size_t>(used), out);
             if (code == '9' && faults.loginDelayMs > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(faults.loginDelayMs));
             }
@@ -361,6 +416,7 @@ void CSimServer::ServeNotify(std::shared_ptr<SConn> conn, const SSecondPacket& s
         if (it != m_clients.end()) it->second.notify = conn;
     }
     m_changed.notify_all();
+    Log(conn, "connection paired");
     // The client only reads here; a read returning means it has gone.
     BYTE buf[256];
     while (::recv(conn->fd, buf, sizeof buf, 0) > 0) {

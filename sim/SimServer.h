@@ -10,6 +10,7 @@
 #define QX_SIM_SIMSERVER_H
 
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -53,6 +54,9 @@ public:
     uint16_t Port() const { return m_nPort; }
 
     void SetFaults(const SSimFaults& faults);
+    // Called with one line per client event (a connection paired or closed,
+    // a login, a file or tag request); set before Start.
+    void SetLog(std::function<void(const std::string&)> log) { m_log = std::move(log); }
     // Waits up to timeoutMs for n clients to have both connections paired.
     bool WaitForClients(size_t n, int timeoutMs);
     size_t ClientCount() const;
@@ -108,6 +112,12 @@ private:
         bool bAlarms = false;
     };
 
+    void Log(const std::shared_ptr<SConn>& conn, const std::string& what) const;
+    // One line about the request p[0, n) and its reply.
+    void LogRequest(const std::shared_ptr<SConn>& conn, const BYTE* p, size_t n,
+                    const std::string& reply) const;
+
+    std::function<void(const std::string&)> m_log;
     const SSimProject m_prj;
     CSimTagDb m_tags;
     CSimAlarms m_alarms;

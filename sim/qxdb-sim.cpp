@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -20,8 +21,11 @@ const char kUsage[] =
     "Serves PROJECT_FOLDER as a simulated real-time database server until\n"
     "interrupted (SIGINT or SIGTERM).\n"
     "\n"
-    "  --port N     TCP port to listen on (default 80; 0 picks a free one)\n"
+    "  --port N     TCP port to listen on (default 4100, which needs no root\n"
+    "               rights; 0 picks a free one)\n"
     "  --bind ADDR  IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --verbose    print a line for each client event (connection paired or\n"
+    "               closed, login, file and tag requests)\n"
     "  --commands   read commands from standard input (below), and stop at\n"
     "               its end\n"
     "  --help       show this text\n"
@@ -51,8 +55,8 @@ const char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-    long nPort = 80;
-    bool bCommands = false;
+    long nPort = 4100;
+    bool bCommands = false, bVerbose = false;
     std::string bind = "127.0.0.1", folder;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -62,6 +66,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--commands") {
             bCommands = true;
+        } else if (a == "--verbose") {
+            bVerbose = true;
         } else if ((a == "--port" || a == "--bind") && i + 1 < argc) {
             if (a == "--bind") {
                 bind = argv[++i];
@@ -103,6 +109,14 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     CSimServer server(prj);
+    std::mutex outLock;  // the log and the command answers share standard output
+    if (bVerbose) {
+        server.SetLog([&outLock](const std::string& line) {
+            std::lock_guard<std::mutex> lock(outLock);
+            printf("qxdb-sim: %s\n", line.c_str());
+            fflush(stdout);
+        });
+    }
     if (!server.Start(static_cast<uint16_t>(nPort), &err, bind.c_str())) {
         fprintf(stderr, "qxdb-sim: %s\n", err.c_str());
         return 1;
@@ -114,10 +128,11 @@ int main(int argc, char** argv) {
     if (bCommands) {
         // Answers on standard output, one line each; the end of the input
         // stops the server, so that a test's simulator never outlives it.
-        std::thread([&server] {
+        std::thread([&server, &outLock] {
             std::string line;
             while (std::getline(std::cin, line)) {
                 std::string answer = RunSimCommand(server, line);
+                std::lock_guard<std::mutex> lock(outLock);
                 printf("%s\n", answer.c_str());
                 fflush(stdout);
             }
