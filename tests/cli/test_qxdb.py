@@ -155,6 +155,21 @@ class QxdbTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn("warning: --password shows in the process list", r.stderr)
 
+    def test_simulator_verbose(self):
+        sim = Sim(self._project.name, args=["--verbose"])
+        try:
+            self.run_qxdb("read", sim.host, "PLC1", "i4,r8")
+            self.run_qxdb("info", sim.host, password="wrong")
+        finally:
+            sim.proc.stdin.close()
+            out = sim.proc.stdout.read().decode()
+            sim.stop()
+        for want in ("connection paired", "login accepted for user 'operator'",
+                     "file RecData/drvinfo.dat requested", "read of 2 tags",
+                     "login refused for user 'operator'", "notification connection closed",
+                     ": connection closed"):
+            self.assertIn(want, out)
+
     @unittest.skipUnless(os.environ.get("QXDB_BUILD_DIR"), "QXDB_BUILD_DIR not set")
     def test_install(self):
         with tempfile.TemporaryDirectory() as prefix:

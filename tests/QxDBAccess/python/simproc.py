@@ -30,9 +30,9 @@ def make_project(text=None):
 class Sim:
     """A running qxdb-sim. Every wait is bounded; stop() always ends it."""
 
-    def __init__(self, project_dir, timeout=10.0):
+    def __init__(self, project_dir, timeout=10.0, args=()):
         self.proc = subprocess.Popen(
-            [SIM, "--port", "0", "--commands", project_dir],
+            [SIM, "--port", "0", "--commands"] + list(args) + [project_dir],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         line = self._readline(timeout)
         if b"listening on" not in line:
