@@ -10,8 +10,9 @@ session=$(sed -n '/^A session to paste/,/^```$/p' README.md | sed -n '/^```sh$/,
 session=${session//build\/plain/$build}
 out=$(timeout 60 bash -c "$session" 2>&1) || { echo "$out"; echo "FAILED: the session"; exit 1; }
 echo "$out"
+# Values the simulation does not change, so that they read back as written.
 for want in "project  WaterWorks" "NoSuchTag  no such tag" "Pump1.Mode <- manual (STR)" \
-            '"value":1420' "Tank1.Level = "; do
+            '"value":"manual"' '"value":22.5' "Tank1.Level = "; do
   grep -qF -- "$want" <<<"$out" || { echo "FAILED: no '$want'"; exit 1; }
 done
 echo "ok: the README session"
