@@ -47,17 +47,18 @@ class QxdbTest(unittest.TestCase):
         self.assertIn({"name": "Meter", "id": 1, "tags": 1}, info["drivers"])
 
     def test_read(self):
-        r = self.run_qxdb("read", self.sim.host, "PLC1", "i4,nope,str,ui4")
+        # Tags that no other test writes.
+        r = self.run_qxdb("read", self.sim.host, "PLC1", "i4,nope,ui4,i1")
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout.splitlines(), [
-            "i4 = -70000 (I4)", "nope  no such tag", "str = Grüße 温度 (STR)",
-            "ui4 = 4000000000 (UI4)"])
-        r = self.run_qxdb("read", self.sim.host, "PLC1", "i4,nope,bool,r8", "--json")
+            "i4 = -70000 (I4)", "nope  no such tag", "ui4 = 4000000000 (UI4)", "i1 = -5 (I1)"])
+        r = self.run_qxdb("read", self.sim.host, "PLC1", "i4,nope,ui1,r4", "--json")
         self.assertEqual(self.json_lines(r.stdout), [
             {"tag": "i4", "value": -70000, "type": "I4"},
             {"tag": "nope", "error": "no such tag"},
-            {"tag": "bool", "value": True, "type": "BOOL"},
-            {"tag": "r8", "value": 21.25, "type": "R8"}])
+            {"tag": "ui1", "value": 200, "type": "UI1"},
+            {"tag": "r4", "value": struct.unpack("<f", struct.pack("<f", 0.1))[0],
+             "type": "R4"}])
 
     def test_write(self):
         cases = [
