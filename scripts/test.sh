@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Configures, builds and runs every test through CTest: under AddressSanitizer
 # with UBSan, under ThreadSanitizer, the fuzz targets for a few seconds each,
-# and last the plain build, whose summary ends the output. The plain build's
+# the armhf cross-build under qemu-arm (scripts/test-armhf.sh), and last the
+# plain build, whose summary ends the output. The plain build's
 # Python tests run against the module as pip installs it into a fresh
 # virtual environment, its Node tests against the addon as npm builds it.
 #   scripts/test.sh            everything
-#   QX_SKIP_SANITIZERS=1 ...   the plain build only
+#   QX_SKIP_SANITIZERS=1 ...   no sanitizer builds or fuzzing
+#   QX_SKIP_ARMHF=1 ...        no armhf cross-build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -50,6 +52,10 @@ if [ "${QX_SKIP_SANITIZERS:-0}" != 1 ]; then
   echo "== tests under ThreadSanitizer"
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build/tsan
   scripts/fuzz.sh
+fi
+# Linux 32-bit ARM, under emulation: the unit tests and both deliverables.
+if [ "${QX_SKIP_ARMHF:-0}" != 1 ]; then
+  scripts/test-armhf.sh
 fi
 echo "== tests"
 run_ctest build/plain

@@ -276,11 +276,13 @@ long HandleAlarms(SSimSession& s, const BYTE*, size_t, std::string& reply) {
     return 1;
 }
 
-// 'd' and the subscription id as the client's long (8 bytes).
+// 'd' and the subscription id as the client's long: 8 bytes on 64-bit
+// Linux, 4 on 32-bit ARM (the simulator is built for the client's target).
 long HandleUnadvise(SSimSession&, const BYTE*, size_t n, std::string& reply) {
-    if (n < 9) return 0;
+    const size_t nLen = 1 + sizeof(long);
+    if (n < nLen) return 0;
     reply = "d";
-    return 9;
+    return static_cast<long>(nLen);
 }
 
 }  // namespace

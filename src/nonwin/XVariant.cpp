@@ -28,7 +28,8 @@ int64_t TruncToInt64(double d) {
 
 // "#RRGGBB" gives 0x00BBGGRR.
 uint32_t ColourToInt(const char* sz) {
-    unsigned long n = strtoul(sz + 1, nullptr, 16);
+    // 64 bits on every target: a longer text keeps its low bits, as on x86-64.
+    unsigned long long n = strtoull(sz + 1, nullptr, 16);
     return static_cast<uint32_t>(((n & 0xFF) << 16) | (n & 0xFF00) | ((n >> 16) & 0xFF));
 }
 
@@ -317,7 +318,7 @@ UINT XVariant::ToInt() const {
         case VT_BSTR: {
             const char* sz = pStrVal ? pStrVal->c_str() : "";
             if (sz[0] == '#') return ColourToInt(sz);
-            return static_cast<UINT>(strtoul(sz, nullptr, 10));
+            return static_cast<UINT>(strtoull(sz, nullptr, 10));
         }
         default:
             return 0;

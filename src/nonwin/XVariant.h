@@ -156,7 +156,7 @@ public:
         DATE date;
         long long llVal;
         bool boolVal;
-        char cVal;
+        signed char cVal;  // VT_I1 is signed, whatever plain char is
         BYTE bVal;
         CString* pStrVal;  // owned; set whenever vt is VT_BSTR
     };

@@ -20,7 +20,7 @@ void Format(CString& str, const char* fmt, ...) {
     str.clear();
     if (n > 0) {
         str.resize(static_cast<size_t>(n) + 1);
-        vsnprintf(&str[0], str.size(), fmt, ap2);
+        vsnprintf(&str[size_t{0}], str.size(), fmt, ap2);
         str.resize(static_cast<size_t>(n));
     }
     va_end(ap2);

@@ -155,11 +155,11 @@ CString CString::Tokenize(LPCTSTR pszTokens, int& iStart) const {
 
 char CString::GetAt(int i) const {
     if (i < 0 || static_cast<size_t>(i) >= size()) return 0;
-    return (*this)[i];
+    return (*this)[static_cast<size_t>(i)];
 }
 
 void CString::SetAt(int i, char ch) {
-    if (i >= 0 && static_cast<size_t>(i) < size()) (*this)[i] = ch;
+    if (i >= 0 && static_cast<size_t>(i) < size()) (*this)[static_cast<size_t>(i)] = ch;
 }
 
 void CString::Truncate(int nNewLength) {

@@ -55,7 +55,7 @@ CString ConvertToString(const Conversion& c, const char* in, size_t inlen, size_
     CString out;
     out.resize(nBound);
     size_t nOut = 0;
-    Convert(c, in, inlen, &out[0], nBound, nOut);
+    Convert(c, in, inlen, &out[size_t{0}], nBound, nOut);
     out.resize(nOut);
     return out;
 }

@@ -62,9 +62,15 @@ TEST(XVariant, WideLongIsNotCut) {
     XVariant v(10000000000L);
     EXPECT_EQ(v.vt, VT_I8);
     EXPECT_EQ(v.llVal, 10000000000LL);
-    XVariant u(5000000000UL);
-    EXPECT_EQ(u.vt, VT_I8);
-    EXPECT_EQ(u.ToInt64(), 5000000000ULL);
+    // An unsigned long past 32 bits exists only where long has 64.
+    if (sizeof(ULONG) > 4) {
+        XVariant u(static_cast<ULONG>(5000000000ULL));
+        EXPECT_EQ(u.vt, VT_I8);
+        EXPECT_EQ(u.ToInt64(), 5000000000ULL);
+    }
+    XVariant w(static_cast<ULONG>(4000000000UL));
+    EXPECT_EQ(w.vt, VT_UI4);
+    EXPECT_EQ(w.ulVal, 4000000000u);
 }
 
 TEST(XVariant, AssignmentAndCopyOwnTheirText) {
@@ -234,4 +240,14 @@ TEST_F(FixedZone, ChangeType) {
     EXPECT_EQ(*target.pStrVal, "77");
     EXPECT_EQ(target.ChangeType(VT_I2, &target), 0);  // source is itself
     EXPECT_EQ(target.iVal, 77);
+}
+
+TEST(XVariant, I1IsSignedWhateverPlainCharIs) {
+    XVariant v(static_cast<char>(-1));
+    EXPECT_EQ(v.vt, VT_I1);
+    EXPECT_EQ(v.cVal, -1);
+    EXPECT_EQ(static_cast<int>(v.ToInt()), -1);
+    EXPECT_EQ(v.ToDouble(), -1.0);
+    EXPECT_EQ(v.ChangeType(VT_I4), 0);
+    EXPECT_EQ(v.lVal, -1);
 }

@@ -3,6 +3,8 @@
 set -u
 sim=$1
 project=$2
+# A cross build runs the program through its emulator (QXDB_EMULATOR).
+run=(${QXDB_EMULATOR:-})
 fail=0
 check() {  # description, command...
   local what=$1
@@ -12,24 +14,25 @@ check() {  # description, command...
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"; [ -n "${pid:-}" ] && kill -KILL $pid 2>/dev/null' EXIT
 
-check "--help prints usage and exits 0" bash -c "'$sim' --help | grep -q 'usage: qxdb-sim'"
-"$sim" "$tmp/none" 2>"$tmp/err"
+"${run[@]}" "$sim" --help >"$tmp/help"
+check "--help prints usage and exits 0" grep -q 'usage: qxdb-sim' "$tmp/help"
+"${run[@]}" "$sim" "$tmp/none" 2>"$tmp/err"
 check "a missing folder exits 1" test $? -eq 1
 check "... and says why" grep -q "bad project folder: '$tmp/none' is not a folder" "$tmp/err"
 mkdir "$tmp/bad" && printf 'name X\nbogus 1\n' >"$tmp/bad/project.txt"
-"$sim" "$tmp/bad" 2>"$tmp/err"
+"${run[@]}" "$sim" "$tmp/bad" 2>"$tmp/err"
 check "a bad project.txt names the line" grep -q "line 2: unknown setting 'bogus'" "$tmp/err"
-"$sim" --port x "$project" 2>/dev/null
+"${run[@]}" "$sim" --port x "$project" 2>/dev/null
 check "a bad port exits 2" test $? -eq 2
 
 for sig in INT TERM; do
-  "$sim" --port 0 "$project" >"$tmp/out" 2>&1 &
+  "${run[@]}" "$sim" --port 0 "$project" >"$tmp/out" 2>&1 &
   pid=$!
   for _ in $(seq 100); do grep -q listening "$tmp/out" && break; sleep 0.05; done
   check "serves the project ($sig round)" grep -q "project 'WaterWorks' listening on 127.0.0.1:" "$tmp/out"
   port=$(grep -o '127\.0\.0\.1:[0-9]*' "$tmp/out" | cut -d: -f2)
   if [ $sig = INT ]; then
-    "$sim" --port "$port" "$project" 2>"$tmp/err"
+    "${run[@]}" "$sim" --port "$port" "$project" 2>"$tmp/err"
     check "a busy port exits 1" test $? -eq 1
     check "... and says so" grep -q "cannot listen on 127.0.0.1:$port: Address already in use" "$tmp/err"
   fi
@@ -41,7 +44,7 @@ for sig in INT TERM; do
 done
 
 printf 'count g\nbogus\nset PLC1 Nope 1\n' |
-  timeout 10 "$sim" --port 0 --commands "$project" >"$tmp/out" 2>&1
+  timeout 10 "${run[@]}" "$sim" --port 0 --commands "$project" >"$tmp/out" 2>&1
 check "--commands stops at the end of its input" test $? -eq 0
 check "... answers a command" grep -qx "ok 0" "$tmp/out"
 check "... refuses an unknown one" grep -qx "error: unknown command 'bogus'" "$tmp/out"
