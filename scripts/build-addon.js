@@ -10,7 +10,7 @@ const fs = require('fs');
 const path = require('path');
 
 const gyp = process.env.npm_config_node_gyp;
-const args = ['configure', 'build'];
+const args = ['configure', 'build', `--jobs=${process.env.QX_JOBS || 2}`];
 if (fs.existsSync('/usr/include/node/common.gypi')) args.push('--nodedir=/usr');
 const opts = { stdio: 'inherit', cwd: path.join(__dirname, '..') };
 try {

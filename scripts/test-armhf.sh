@@ -31,7 +31,8 @@ fi
 echo "== armhf: core, simulator and unit tests under qemu-arm"
 mkdir -p build
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/armhf.cmake" -DQX_WERROR=ON \
-  -DCMAKE_BUILD_TYPE=Release -DQX_PYTHON=OFF -DQX_NODE=OFF >"$dir.configure.log" 2>&1 ||
+  -DCMAKE_BUILD_TYPE=Release -DQX_PYTHON=OFF -DQX_NODE=OFF -DQX_BUILD_BENCH=OFF \
+  >"$dir.configure.log" 2>&1 ||
   { cat "$dir.configure.log"; exit 1; }
 cmake --build "$dir" -j"$jobs"
 (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 120)

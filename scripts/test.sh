@@ -44,11 +44,12 @@ build build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQX_PYTHON_TEST_EXE="$root/build/venv/bin/python" -DQX_PYTHON_TEST_INSTALLED=ON \
   -DQX_NODE_TEST_NPM=ON
 if [ "${QX_SKIP_SANITIZERS:-0}" != 1 ]; then
-  build build/asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=address,undefined
+  build build/asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=address,undefined -DQX_BUILD_BENCH=OFF
   echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_ctest build/asan
-  build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread -DQX_PYTHON=OFF -DQX_NODE=OFF
+  build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread -DQX_PYTHON=OFF -DQX_NODE=OFF \
+    -DQX_BUILD_BENCH=OFF
   echo "== tests under ThreadSanitizer"
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build/tsan
   scripts/fuzz.sh
