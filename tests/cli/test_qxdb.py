@@ -10,22 +10,12 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "QxDBAccess", "python"))
-from simproc import Sim, make_project, wait_until  # noqa: E402
+from simproc import Sim, SimTestCase, wait_until  # noqa: E402
 
 QXDB = os.environ.get("QXDB_CLI", "qxdb")
 
 
-class QxdbTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls._project = make_project()
-        cls.sim = Sim(cls._project.name)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.sim.stop()
-        cls._project.cleanup()
-
+class QxdbTest(SimTestCase, unittest.TestCase):
     def run_qxdb(self, *args, password="op123", user="operator", timeout=20):
         env = dict(os.environ, QXDB_PASSWORD=password)
         cmd = [QXDB] + (["-u", user] if user else []) + list(args)
