@@ -8,3 +8,4 @@ set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+string(APPEND CMAKE_CXX_FLAGS_INIT " -Wno-psabi")  # the GCC 7.1 ABI note, not a fault

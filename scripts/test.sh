@@ -15,6 +15,7 @@ jobs=${QX_JOBS:-2}
 py=/usr/bin/python3  # the Debian Python, which has setuptools and wheel
 
 scripts/deps.sh
+stage() { echo "== $* (at ${SECONDS} s)"; }
 
 build() {  # dir, extra cmake args...
   local dir=$1
@@ -32,12 +33,12 @@ run_ctest() {  # dir, extra ctest args...
 }
 
 mkdir -p build
-echo "== pip install into a fresh virtual environment"
+stage "pip install into a fresh virtual environment"
 rm -rf build/venv
 $py -m venv --system-site-packages build/venv
 build/venv/bin/pip install -q --no-index --no-build-isolation --disable-pip-version-check .
 (cd /tmp && "$root/build/venv/bin/python" -c "import QxDBAccess")
-echo "== npm ci: the addon as npm builds it, and the TypeScript check of index.d.ts"
+stage "npm ci: the addon as npm builds it, and the TypeScript check of index.d.ts"
 npm ci --no-audit --no-fund --loglevel=error
 npm run --silent typecheck
 build build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -45,18 +46,20 @@ build build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQX_NODE_TEST_NPM=ON
 if [ "${QX_SKIP_SANITIZERS:-0}" != 1 ]; then
   build build/asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=address,undefined -DQX_BUILD_BENCH=OFF
-  echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  stage "tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_ctest build/asan
   build build/tsan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=thread -DQX_PYTHON=OFF -DQX_NODE=OFF \
     -DQX_BUILD_BENCH=OFF
-  echo "== tests under ThreadSanitizer"
+  stage "tests under ThreadSanitizer"
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build/tsan
   scripts/fuzz.sh
 fi
 # Linux 32-bit ARM, under emulation: the unit tests and both deliverables.
 if [ "${QX_SKIP_ARMHF:-0}" != 1 ]; then
+  stage "armhf"
   scripts/test-armhf.sh
 fi
-echo "== tests"
+stage "tests"
 run_ctest build/plain
+stage "done"
