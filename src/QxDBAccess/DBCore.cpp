@@ -229,8 +229,10 @@ void CDBCore::DoRecv() {
     while (m_bConnect) {
         int nLen = m_rcvSock._Recv(buf + nHeld, static_cast<int>(sizeof buf - nHeld));
         if (nLen < 1) {
+            // The reason first: whoever sees the connection gone reads why. An
+            // owner's disconnect clears m_bConnect before it wakes this read.
+            if (m_bConnect) SetLastError("connection lost: the server closed it");
             bLost = m_bConnect.exchange(false);
-            if (bLost) SetLastError("connection lost: the server closed it");
             break;
         }
         nHeld += static_cast<size_t>(nLen);
