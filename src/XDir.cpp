@@ -55,23 +55,7 @@ bool XDir::MakeOwn(const XDir& parent, const char* name, bool bChmod) {
         m_why = "has a bad name";
         return false;
     }
-    if (mkdirat(parent.m_fd, name, 0700) != 0 && errno != EEXIST) {
-        m_why = "cannot be made";
-        return false;
-    }
-    int fd = openat(parent.m_fd, name, kDirFlags);
-    if (fd < 0) {
-        m_why = OpenFailure();
-        return false;
-    }
-    if (bChmod) fchmod(fd, 0700);
-    m_why = NotOwnFolder(fd);
-    if (*m_why != '\0') {
-        ::close(fd);
-        return false;
-    }
-    m_fd = fd;
-    return true;
+    return MakeAt(parent.m_fd, name, bChmod);
 }
 
 bool XDir::MakeOwnRoot(const char* path) {
@@ -84,15 +68,20 @@ bool XDir::MakeOwnRoot(const char* path) {
         m_why = "has a bad name";
         return false;
     }
-    if (mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) {
+    return MakeAt(AT_FDCWD, p.c_str(), false);
+}
+
+bool XDir::MakeAt(int dirFd, const char* name, bool bChmod) {
+    if (mkdirat(dirFd, name, 0700) != 0 && errno != EEXIST) {
         m_why = "cannot be made";
         return false;
     }
-    int fd = ::open(p.c_str(), kDirFlags);
+    int fd = openat(dirFd, name, kDirFlags);
     if (fd < 0) {
         m_why = OpenFailure();
         return false;
     }
+    if (bChmod) fchmod(fd, 0700);
     m_why = NotOwnFolder(fd);
     if (*m_why != '\0') {
         ::close(fd);

@@ -33,6 +33,9 @@ public:
     const char* Why() const { return m_why; }
 
 private:
+    // Creates or opens name relative to dirFd (AT_FDCWD: a path) and checks it.
+    bool MakeAt(int dirFd, const char* name, bool bChmod);
+
     int m_fd;
     const char* m_why = "";
 };

@@ -324,8 +324,14 @@ int CDBCore::OnDBNotify(const BYTE* pBuf, int nLen) {
     return r == kFrameBad ? 0xFFFF : static_cast<int>(r);
 }
 
+bool CDBCore::DestroyedDuringDelivery() {
+    return t_recvLocal != nullptr && t_recvLocal->bOrphaned;
+}
+
 void CDBCore::OnNotifyBatch(const CNotifyBatch& batch) {
-    for (size_t i = 0; i < batch.Size(); i++) {
+    // A callback that destroys this object ends the batch: nothing of it is
+    // touched again.
+    for (size_t i = 0; i < batch.Size() && !DestroyedDuringDelivery(); i++) {
         const SNotifyItem& item = batch[i];
         if (item.kind == SNotifyItem::kRtAlarm) {
             FireRtAlarm(item.fn, item.alarm);

@@ -152,6 +152,9 @@ public:
 protected:
     // True on this object's own receive thread.
     bool OnReceiveThread() const;
+    // Receive thread, in OnNotifyBatch: true once a callback has destroyed
+    // the object being delivered for. Read from the thread, not the object.
+    static bool DestroyedDuringDelivery();
     qxthread_t m_recvThread;  // set before the thread starts
 
 public:

@@ -1,5 +1,7 @@
 #include "NodeDBCore.h"
 
+#include <chrono>
+
 #include "NodeValue.h"
 
 namespace {
@@ -184,7 +186,13 @@ void DbCore::OnNotifyBatch(const CNotifyBatch& batch) {
 
 bool DbCore::Queue(SNodeDelivery* d, SNodeBatch* b) {
     std::unique_lock<std::mutex> lock(d->lock);
-    d->room.wait(lock, [d] { return d->bClosed || d->nQueued < kMaxQueuedBatches; });
+    while (!d->bClosed && d->nQueued >= kMaxQueuedBatches) {
+        // The JavaScript thread may itself be ending this connection (a
+        // Connect or a destruction joins this thread) and drains nothing
+        // meanwhile: what a connection that has ended still held is dropped.
+        if (!IsConnected()) return false;
+        d->room.wait_for(lock, std::chrono::milliseconds(50));
+    }
     if (d->bClosed) return false;
     // Under the lock: the function cannot be finalised meanwhile.
     if (napi_call_threadsafe_function(d->tsfn, b, napi_tsfn_nonblocking) != napi_ok) return false;
@@ -195,9 +203,17 @@ bool DbCore::Queue(SNodeDelivery* d, SNodeBatch* b) {
 void DbCore::OnReceiveEnd() {
     SNodeDelivery* d = m_liveDelivery.load(std::memory_order_acquire);
     if (d == nullptr) return;
+    // Queued past the bound, without waiting: the connection has ended, and
+    // the JavaScript thread may be joining this thread.
     SNodeBatch* b = new SNodeBatch;
     b->bEnd = true;
-    if (!Queue(d, b)) delete b;
+    std::lock_guard<std::mutex> lock(d->lock);
+    if (!d->bClosed &&
+        napi_call_threadsafe_function(d->tsfn, b, napi_tsfn_nonblocking) == napi_ok) {
+        d->nQueued++;
+        return;
+    }
+    delete b;
 }
 
 void DbCore::HoldEventLoop() {

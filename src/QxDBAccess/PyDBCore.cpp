@@ -57,10 +57,6 @@ void SetPyTagNotify(CDBDriver& drv, PyObject* fn) {
     }
 }
 
-CPyDBCore::~CPyDBCore() {
-    if (m_pbGone != nullptr) *m_pbGone = true;
-}
-
 void CPyDBCore::ReleaseCallbacks() {
     PyObject* fn = static_cast<PyObject*>(m_rtAlarmNotifyFn.exchange(nullptr));
     Py_XDECREF(fn);
@@ -68,9 +64,7 @@ void CPyDBCore::ReleaseCallbacks() {
 
 void CPyDBCore::OnNotifyBatch(const CNotifyBatch& batch) {
     if (!EnterPython()) return;  // the interpreter is exiting: drop it
-    bool bGone = false;
-    m_pbGone = &bGone;
-    for (size_t i = 0; i < batch.Size() && !bGone; i++) {
+    for (size_t i = 0; i < batch.Size() && !DestroyedDuringDelivery(); i++) {
         const SNotifyItem& item = batch[i];
         if (item.kind == SNotifyItem::kRtAlarm) {
             CallRtAlarm(static_cast<PyObject*>(item.fn), item.alarm);
@@ -79,9 +73,7 @@ void CPyDBCore::OnNotifyBatch(const CNotifyBatch& batch) {
                           item.value);
         }
     }
-    // A callable that dropped this object ends the batch: nothing of it is
-    // touched again.
-    if (!bGone) m_pbGone = nullptr;
+    // A callable that dropped this object has ended the batch.
     LeavePython();
 }
 

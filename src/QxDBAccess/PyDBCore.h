@@ -28,7 +28,6 @@ void SetPyTagNotify(CDBDriver& drv, PyObject* fn);
 class CPyDBCore : public CDBCore {
 public:
     CPyDBCore() = default;
-    ~CPyDBCore() override;
 
     void OnNotifyBatch(const CNotifyBatch& batch) override;
     // The replay of _SetRtAlarmNotify: takes the interpreter lock itself.
@@ -45,9 +44,6 @@ private:
     // skips the call when they cannot be made.
     void CallRtAlarm(PyObject* fn, const S2RtAlarm2& alarm);
     void CallTagNotify(CDBDriver& drv, SPyTagNotify& h, WORD pos, const XVariant& value);
-
-    // Set during a delivery: tells it that a callable destroyed this object.
-    bool* m_pbGone = nullptr;
 };
 
 #endif  // QX_PYDBCORE_H

@@ -156,6 +156,30 @@ test('lifetime', async (t) => {
     assert.ok(peakMiB < 64, `memory grew by ${peakMiB} MiB`);
   });
 
+  await t.test('a connect again while the queue is full does not hang', async () => {
+    const code = PRELUDE + `
+      const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
+      drv.SetTagNotify(() => {
+        if (++n !== 1) return;
+        console.log('go');
+        sleep(1000); // the storm fills the queue meanwhile
+        console.log('connect', db.Connect(A[1], 'operator', 'op123'));
+        process.exit(0);
+      });
+      drv.ConnectTag('count');
+      console.log('ready');
+    `;
+    let stormDone;
+    const r = await child(code, [sim.host], {
+      timeout: 30000,
+      onLine: (line) => { if (line === 'ready') stormDone = storm(2000000); },
+    });
+    await stormDone;
+    assert.equal(r.code, 0, r.err);
+    assert.match(r.out, /connect 0/);
+    assert.ok(r.ms < 10000, `took ${r.ms} ms`);
+  });
+
   await t.test('a callback that throws is reported as uncaught; delivery goes on', async () => {
     const code = PRELUDE + `
       const errors = [];
