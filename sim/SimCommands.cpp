@@ -24,6 +24,8 @@ const char kSimCommandHelp[] =
     "                             raise a real-time alarm (times default to now, 0)\n"
     "  push HEX                   send raw bytes on every notification connection\n"
     "  closenotify                close every notification connection\n"
+    "  drop                       close every connection, as a restart does\n"
+    "  refuse N                   refuse the next N logins\n"
     "  fault raw CODE HEX [AFTER] answer requests of CODE with the raw bytes HEX\n"
     "                             (nothing more), after the first AFTER of them\n"
     "  fault none                 behave again\n"
@@ -34,7 +36,8 @@ const char kSimCommandHelp[] =
     "  lastreq CODE               the last request of CODE, in hex\n"
     "  rawlisten NREQ HEX         a port of its own that answers every NREQ bytes\n"
     "                             it receives with the bytes HEX, for baselines\n"
-    "CODE is the request's code character (H read, b advise, g write, n alarms).\n";
+    "CODE is the request's code character (H read, b advise, g write, n alarms,\n"
+    "9 login).\n";
 
 namespace {
 
@@ -159,6 +162,16 @@ std::string RunSimCommand(CSimServer& server, const std::string& line) {
     }
     if (cmd == "closenotify") {
         server.CloseNotify();
+        return "ok";
+    }
+    if (cmd == "drop") {
+        server.DropAll();
+        return "ok";
+    }
+    if (cmd == "refuse") {
+        size_t n = 0;
+        if (!(in >> n)) return "error: usage: refuse N";
+        server.RefuseLogins(n);
         return "ok";
     }
     if (cmd == "fault") {

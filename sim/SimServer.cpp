@@ -280,12 +280,17 @@ void CSimServer::ServeRequests(std::shared_ptr<SConn> conn, const SFirstPacket& 
                 held.clear();  // unknown request: nothing sensible to answer
                 break;
             }
+            bool bRefuse = false;
             {
                 // Faults set while the client is connected count from its next request.
                 std::lock_guard<std::mutex> lock(m_lock);
                 faults = m_faults;
+                if (p[0] == '9' && m_nRefuseLogins > 0) {
+                    m_nRefuseLogins--;
+                    bRefuse = true;
+                }
             }
-            session.nLoginReply = faults.loginReply;
+            session.nLoginReply = bRefuse ? '0' : faults.loginReply;
             session.bPacing = faults.bPacing;
             session.maxChunk = faults.maxChunk;
             std::string out;
@@ -471,6 +476,18 @@ void CSimServer::CloseNotify() {
     for (auto& c : m_conns) {
         if (c->bNotify && c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
     }
+}
+
+void CSimServer::DropAll() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (auto& c : m_conns) {
+        if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
+    }
+}
+
+void CSimServer::RefuseLogins(size_t n) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_nRefuseLogins = n;
 }
 
 void CSimServer::NotifyChanged(const std::vector<SimTagKey>& keys) {

@@ -65,6 +65,10 @@ public:
     bool Push(const std::string& bytes, const std::vector<size_t>& chunks = {}, int gapMs = 0);
     // Closes every notification connection, as a server going away does.
     void CloseNotify();
+    // Closes every connection of every client, as a server restarting does.
+    void DropAll();
+    // Refuses the next n logins ('0'), as a server starting up may.
+    void RefuseLogins(size_t n);
     // How many connections have been accepted in all.
     size_t AcceptCount() const;
     // The longest request of this code so far, in bytes.
@@ -135,6 +139,7 @@ private:
     std::map<std::string, bool> m_pendingIds;  // request connections awaiting their pair
     size_t m_nPaired = 0;
     size_t m_nAccepted = 0;
+    size_t m_nRefuseLogins = 0;
     std::map<BYTE, size_t> m_requestCounts;
     std::map<BYTE, size_t> m_maxRequestLen;
     std::map<BYTE, std::string> m_lastRequest;

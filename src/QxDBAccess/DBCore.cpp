@@ -16,15 +16,6 @@ const DWORD kExitWait = 16000;        // ms
 
 }  // namespace
 
-// What a receive thread keeps of its own, outside the object it serves: the
-// object may be destroyed from a callback that this thread is running, and
-// the drivers in the batch being delivered must outlive that delivery.
-struct CDBCore::SRecvLocal {
-    CDBCore* pCore = nullptr;
-    bool bOrphaned = false;  // the object was destroyed during a delivery
-    std::vector<std::shared_ptr<CDBDriver>> graveyard;
-};
-
 namespace {
 thread_local CDBCore::SRecvLocal* t_recvLocal = nullptr;
 }  // namespace
@@ -60,6 +51,7 @@ CDBCore::CDBCore()
       m_bAlarmSubscribing(false) {}
 
 CDBCore::~CDBCore() {
+    MuteState();
     if (OnReceiveThread()) {
         // Destroyed from a callback: end the connection, let the thread run
         // out on its own, and keep the drivers alive until the delivery that
@@ -87,13 +79,46 @@ bool CDBCore::OnReceiveThread() const {
 int CDBCore::_Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword) {
     if (OnReceiveThread()) return -2;  // it cannot join itself
     _Disconnect();
-    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
-    int ret = Connect(szHost, szUserName ? szUserName : "", szPassword ? szPassword : "");
-    if (ret != 0) StopSock();
+    szUserName = szUserName ? szUserName : "";
+    szPassword = szPassword ? szPassword : "";
+    {
+        std::lock_guard<std::mutex> lock(m_superLock);
+        m_strHost = szHost ? szHost : "";
+        m_strUser = szUserName;
+        m_strPassword = szPassword;
+        m_bClosing = false;
+    }
+    SetState(kStateConnecting);
+    int ret;
+    {
+        std::lock_guard<CReqMutex> lock(m_reqLock);
+        ret = Connect(szHost, szUserName, szPassword);
+        if (ret != 0) StopSock();
+    }
+    // The receive thread may have seen the new connection go already.
+    SetState(ret == 0 ? kStateConnected : kStateClosed, kStateConnecting);
     return ret;
 }
 
 int CDBCore::Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword) {
+    int ret = Login(szHost, szUserName, szPassword, m_mapDrvInfos);
+    if (ret != 0) return ret;
+    m_pDrivers.resize(m_mapDrvInfos.size());
+    m_bConnect = true;
+    m_exitThreadEvent.Create();
+    if (qxthread_create(RecvThread, this, &m_recvThread) != 0) {
+        SetLastError("the receive thread could not be started");
+        m_bConnect = false;
+        m_exitThreadEvent.Close();
+        ClearDrivers();
+        return -2;
+    }
+    m_bThread = true;
+    return 0;
+}
+
+int CDBCore::Login(LPCTSTR szHost, const char* szUserName, const char* szPassword,
+                   std::map<CString, SNDrvInfoEx>& infos) {
     const size_t usrLen = strlen(szUserName), pwdLen = strlen(szPassword);
     // Credentials that cannot go in one login request are refused unsent.
     if (usrLen + pwdLen + 3 > kLoginBufLen) {
@@ -145,37 +170,36 @@ int CDBCore::Connect(LPCTSTR szHost, const char* szUserName, const char* szPassw
     fi2.size = GetBE32(ackRegReq.dif_size);
     mapFileInfos["recdata/drvinfo.dat"] = fi2;
     if (GetPrjFile("RecData/drvinfo.dat", mapFileInfos) == 0) return -2;
-    LoadPrjDrvInfo(m_prjDir, m_mapDrvInfos);
-    m_pDrivers.resize(m_mapDrvInfos.size());
+    LoadPrjDrvInfo(m_prjDir, infos);
 
     m_strPrjName = strPrjName;
     m_strTitle = strTitle;
     m_nRights = GetLE32(szReply + 5);
-    m_bConnect = true;
-    m_exitThreadEvent.Create();
-    if (qxthread_create(RecvThread, this, &m_recvThread) != 0) {
-        SetLastError("the receive thread could not be started");
-        m_bConnect = false;
-        m_exitThreadEvent.Close();
-        ClearDrivers();
-        return -2;
-    }
-    m_bThread = true;
     return 0;
 }
 
 void CDBCore::_Disconnect() {
+    {
+        std::lock_guard<std::mutex> lock(m_superLock);
+        m_bClosing = true;
+    }
+    m_wake.notify_all();  // out of a pause between attempts
     if (OnReceiveThread()) {
         // From a callback: the thread ends once the delivery has returned;
         // it is joined by the next call made elsewhere.
         EndConnection();
         return;
     }
-    if (m_bConnect.exchange(false)) {
+    if (GetState() == kStateReconnecting) {
+        // An attempt under way ends first: its sockets are its own meanwhile.
+        std::lock_guard<CReqMutex> lock(m_reqLock);
+        if (m_bConnect.exchange(false)) ShutdownSock();
+    } else if (m_bConnect.exchange(false)) {
         ShutdownSock();  // wakes the receive thread out of recv
         m_exitThreadEvent.Wait(kExitWait);
     }
     ReapReceiveThread();  // also after the server or a request ended it
+    if (GetState() != kStateUnconnected) SetState(kStateClosed);
 }
 
 void CDBCore::EndConnection(const char* szRequest, const char* szWhy) {
@@ -197,14 +221,14 @@ std::string CDBCore::ReplyFailure(std::chrono::steady_clock::time_point start) c
 void CDBCore::ReapReceiveThread() {
     qxthread_t thread;
     {
-        std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+        std::lock_guard<CReqMutex> lock(m_reqLock);
         if (!m_bThread) return;
         m_bThread = false;
         thread = m_recvThread;
     }
     // Not under the lock: a callback still running may make a request.
     qxthread_join(thread);
-    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    std::lock_guard<CReqMutex> lock(m_reqLock);
     m_rcvSock.Close();
     m_reqSock.Close();
     m_exitThreadEvent.Close();
@@ -214,7 +238,7 @@ void CDBCore::ReapReceiveThread() {
 void CDBCore::CloseLost() {
     ShutdownSock();  // wakes a request waiting for its reply
     m_rcvSock.Close();
-    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    std::lock_guard<CReqMutex> lock(m_reqLock);
     m_reqSock.Close();
 }
 
@@ -222,17 +246,32 @@ void CDBCore::DoRecv() {
     SRecvLocal local;
     local.pCore = this;
     t_recvLocal = &local;
-    CNotifyBatch batch;
+    bool bLost = ReceiveUntilEnd(local);
+    while (bLost && !local.bOrphaned) {
+        CloseLost();
+        if (!Supervise(local)) break;
+        bLost = ReceiveUntilEnd(local);
+    }
+    if (!local.bOrphaned) SetState(kStateClosed);  // a callback may destroy the object here too
+    t_recvLocal = nullptr;
+    if (local.bOrphaned) return;  // the object is gone: touch nothing of it
+    OnReceiveEnd();
+    if (bLost) return;  // both connections are closed already
+    usleep(kExitPause);
+    m_exitThreadEvent.Signal();
+}
+
+bool CDBCore::ReceiveUntilEnd(SRecvLocal& local) {
+    CNotifyBatch& batch = local.batch;
     BYTE buf[kRecvBufLen];
     size_t nHeld = 0;  // bytes of a message still arriving, at buf[0]
-    bool bLost = false;
     while (m_bConnect) {
         int nLen = m_rcvSock._Recv(buf + nHeld, static_cast<int>(sizeof buf - nHeld));
         if (nLen < 1) {
             // The reason first: whoever sees the connection gone reads why. An
             // owner's disconnect clears m_bConnect before it wakes this read.
             if (m_bConnect) SetLastError("connection lost: the server closed it");
-            bLost = m_bConnect.exchange(false);
+            m_bConnect = false;
             break;
         }
         nHeld += static_cast<size_t>(nLen);
@@ -243,18 +282,12 @@ void CDBCore::DoRecv() {
         if (!batch.Empty()) {
             OnNotifyBatch(batch);
             batch.Reset();
-            if (local.bOrphaned) break;
+            if (local.bOrphaned) return false;
         }
     }
-    t_recvLocal = nullptr;
-    if (local.bOrphaned) return;  // the object is gone: touch nothing of it
-    OnReceiveEnd();
-    if (bLost) {
-        CloseLost();
-        return;
-    }
-    usleep(kExitPause);
-    m_exitThreadEvent.Signal();
+    // Whatever ended it but the owner (the server, a request that found its
+    // reply cut short or late) is a loss.
+    return !m_bClosing;
 }
 
 size_t CDBCore::ParseNotifications(const BYTE* buf, size_t n, CNotifyBatch& batch) {
@@ -335,6 +368,8 @@ void CDBCore::OnNotifyBatch(const CNotifyBatch& batch) {
         const SNotifyItem& item = batch[i];
         if (item.kind == SNotifyItem::kRtAlarm) {
             FireRtAlarm(item.fn, item.alarm);
+        } else if (item.kind == SNotifyItem::kState) {
+            FireStateNotify(item.fn, item.state);
         } else {
             FireTagNotify(*item.pDriver, item.fn, item.pos, item.value);
         }
@@ -371,7 +406,8 @@ bool CDBCore::HasTag(WORD id, WORD pos) const {
 }
 
 std::shared_ptr<CDBDriver> CDBCore::_GetDriver(LPCTSTR szDrvName) {
-    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    CRequestHold hold(*this);
+    if (!hold) return nullptr;
     if (!m_bConnect && m_bThread) return nullptr;  // ended, not yet released
     auto it = m_mapDrvInfos.find(CString(szDrvName ? szDrvName : ""));
     if (it == m_mapDrvInfos.end()) return nullptr;
@@ -392,7 +428,7 @@ std::shared_ptr<CDBDriver> CDBCore::_GetDriver(LPCTSTR szDrvName) {
 }
 
 void CDBCore::ClearDrivers() {
-    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    std::lock_guard<CReqMutex> lock(m_reqLock);
     for (SDriverSlot& slot : m_pDrivers)
         slot.p.store(nullptr);
     for (auto& entry : m_mapDrvInfos) {
@@ -402,5 +438,7 @@ void CDBCore::ClearDrivers() {
 }
 
 void CDBCore::FireRtAlarm(void*, const S2RtAlarm2&) {}
+
+void CDBCore::FireStateNotify(void*, EDBState) {}
 
 void CDBCore::FireTagNotify(CDBDriver&, void*, WORD, const XVariant&) {}

@@ -13,7 +13,12 @@
 // closes them); or a request finds its reply cut short, late or malformed
 // (EndConnection: a request connection out of step must carry nothing more).
 // The receive thread is joined, and the drivers released, on the next
-// connect, disconnect or destruction made from another thread. Disconnect
+// connect, disconnect or destruction made from another thread, unless
+// reconnect is on (SetAutoReconnect): then a connection the owner did not
+// end is restored by the receive thread itself, which logs in again, gives
+// the same driver objects their new ids, resolves and advises again every
+// tag that was advised and subscribes the alarm callback again. Meanwhile
+// requests from other threads fail at once (CRequestHold). Disconnect
 // and destruction are safe from the receive thread itself (a callback that
 // drops its connection): they only end the connection there, and what is
 // in use is released once the delivery has returned. Drivers are shared
@@ -23,11 +28,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "ClientSock.h"
+#include "DBState.h"
 #include "DBDriver.h"
 #include "FileInfo.h"
 #include "NotifyBatch.h"
@@ -47,6 +55,10 @@ struct SDriverSlot {
     SDriverSlot(const SDriverSlot& o) : p(o.p.load()) {}
 };
 
+// The request lock: timed, so that a request can give up while the receive
+// thread holds it to restore the connection.
+typedef std::recursive_timed_mutex CReqMutex;
+
 class CDBCore : public CClientSock, public INotifyTags {
 public:
     CDBCore();
@@ -60,6 +72,20 @@ public:
     int _Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword);
     void _Disconnect();
     bool IsConnected() const { return m_bConnect; }
+    EDBState GetState() const { return static_cast<EDBState>(m_state.load()); }
+
+    // Reconnect settings, clamped; they apply from the next loss on.
+    void SetAutoReconnect(const SReconnectSettings& s);
+    SReconnectSettings GetAutoReconnect() const;
+    // The attempts made since the connection was last lost, and the pause
+    // before the last of them (ms).
+    int ReconnectAttempts() const { return m_nAttempts; }
+    int LastBackoffMs() const { return m_nLastBackoffMs; }
+    // Stores the binding's state callback handle when none is stored yet:
+    // every change of state then reaches OnNotifyBatch as a kState item.
+    bool SetStateNotifyFn(void* fn);
+    // Teardown: no state change is told any more.
+    void MuteState() { m_bMuted = true; }
 
     // Receive thread: reads and dispatches notifications until the
     // connection ends.
@@ -124,6 +150,7 @@ public:
     // receive thread, and for the replay of _SetRtAlarmNotify on the
     // subscriber's thread.
     virtual void FireRtAlarm(void* fn, const S2RtAlarm2& alarm);
+    virtual void FireStateNotify(void* fn, EDBState state);
     // Receive thread, last thing before it ends (the connection has ended):
     // no batch follows until the next connect.
     virtual void OnReceiveEnd() {}
@@ -147,7 +174,7 @@ public:
     // Held through every exchange on the request connection, and by the
     // receive thread to close that connection. Recursive: a call resolves
     // names and then sends its request under one hold.
-    std::recursive_mutex m_reqLock;
+    CReqMutex m_reqLock;
 
 protected:
     // True on this object's own receive thread.
@@ -173,9 +200,80 @@ private:
     // Fetches a list file once into the project folder and loads it. Caller
     // holds m_reqLock.
     void LoadAlarmList(const char* szFile, std::vector<CString>& list);
+    // The alarm subscription request and its reply, the active alarms into
+    // *pActive when given. Caller holds m_reqLock; false ends the connection.
+    bool ReqAlarmSubscribe(std::vector<S2RtAlarm2>* pActive);
+
+    // The handshake, login and driver list into infos, without starting the
+    // receive thread; the results of _Connect. Caller holds m_reqLock.
+    int Login(LPCTSTR szHost, const char* szUserName, const char* szPassword,
+              std::map<CString, SNDrvInfoEx>& infos);
+    // Changes the state (only from nOnlyFrom, when given) and tells the
+    // binding. Never with m_reqLock held: the binding may run the script's
+    // code.
+    void SetState(EDBState state, int nOnlyFrom = -1);
+    // Receive thread, connection lost: reconnects as the settings say. True
+    // once connected again; false when it gave up, reconnect is off, the
+    // owner ended the connection or a callback destroyed this object.
+    bool Supervise(SRecvLocal& local);
+    // One attempt, under m_reqLock; on success resync holds the current
+    // values of the tags advised again and, when asked, the active alarms.
+    bool TryReconnect(CNotifyBatch& resync);
+    // Gives the drivers that were in use the ids of the new list; a driver
+    // gone from it, or whose tag count changed, is detached.
+    void ReattachDrivers(std::map<CString, SNDrvInfoEx>& fresh);
+    // Advises again the tags of drv that were advised, by name, and adds
+    // their values to resync. False when the connection ended.
+    bool ReadviseDriver(CDBDriver& drv, CNotifyBatch& resync);
+    // Waits up to ms; true once the owner is ending the connection.
+    bool WaitUnlessClosing(int ms);
+    // The receive loop of one connection; true when it was lost rather than
+    // ended by the owner.
+    bool ReceiveUntilEnd(SRecvLocal& local);
 
     bool m_bThread;            // m_recvThread must be joined; guarded by m_reqLock
     bool m_bAlarmSubscribing;  // a subscription is under way; guarded by m_reqLock
+
+    friend class CRequestHold;
+    std::atomic<int> m_state{kStateUnconnected};
+    std::atomic<void*> m_stateNotifyFn{nullptr};
+    std::atomic<bool> m_bMuted{false};
+    std::atomic<bool> m_bClosing{false};  // the owner is ending the connection
+    std::atomic<int> m_nAttempts{0};
+    std::atomic<int> m_nLastBackoffMs{0};
+    mutable std::mutex m_superLock;  // guards the settings, credentials and m_wake
+    std::condition_variable m_wake;
+    SReconnectSettings m_reconnect;
+    CString m_strHost;  // what the last _Connect was given, to log in again
+    std::string m_strUser;
+    std::string m_strPassword;
+};
+
+// A script's hold on the request lock. While the receive thread restores
+// the connection it does not wait: it fails at once, as a request on an
+// ended connection does. The receive thread itself (and the script's code
+// it runs) always gets the lock.
+class CRequestHold {
+public:
+    explicit CRequestHold(CDBCore& core);
+    ~CRequestHold();
+    CRequestHold(const CRequestHold&) = delete;
+    CRequestHold& operator=(const CRequestHold&) = delete;
+    explicit operator bool() const { return m_bHeld; }
+
+private:
+    CDBCore& m_core;
+    bool m_bHeld = false;
+};
+
+// What a receive thread keeps of its own, outside the object it serves: the
+// object may be destroyed from a callback that this thread is running, and
+// the drivers in the batch being delivered must outlive that delivery.
+struct CDBCore::SRecvLocal {
+    CDBCore* pCore = nullptr;
+    bool bOrphaned = false;  // the object was destroyed during a delivery
+    std::vector<std::shared_ptr<CDBDriver>> graveyard;
+    CNotifyBatch batch;  // reused from read to read
 };
 
 void* RecvThread(void* pParam);

@@ -1,5 +1,6 @@
 // CNotifyBatch: what one read of the notification connection delivered, in
-// the order the server sent it: tag changes and real-time alarms. The
+// the order the server sent it: tag changes and real-time alarms; or a
+// change of the connection's state, alone. The
 // receive thread fills it and hands it to the binding in one call, with no
 // lock held; the slots are reused from read to read, so that a steady
 // stream of changes allocates nothing.
@@ -9,13 +10,14 @@
 #include <cstddef>
 #include <vector>
 
+#include "DBState.h"
 #include "RtAlarm.h"
 #include "XVariant.h"
 
 class CDBDriver;
 
 struct SNotifyItem {
-    enum EKind { kTagChange, kRtAlarm } kind = kTagChange;
+    enum EKind { kTagChange, kRtAlarm, kState } kind = kTagChange;
     // Tag changes: the driver (alive until the batch has been handed over),
     // the callback handle it had when the change arrived, the tag's position
     // and a copy of its new value. The name is the driver's to give
@@ -26,6 +28,8 @@ struct SNotifyItem {
     XVariant value;
     // Alarms: the record; fn is the alarm callback handle.
     S2RtAlarm2 alarm;
+    // State changes: the new state; fn is the state callback handle.
+    EDBState state = kStateUnconnected;
 };
 
 class CNotifyBatch {

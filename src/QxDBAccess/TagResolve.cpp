@@ -47,7 +47,8 @@ CString TagNamesFromUtf8(const char* szUtf8) {
 bool CDBDriver::CheckTagId(LPCTSTR tags, std::vector<STag*>& reqTags) {
     CDBCore* core = m_pDBCore;
     if (core == nullptr) return false;
-    std::lock_guard<std::recursive_mutex> lock(core->m_reqLock);
+    CRequestHold hold(*core);
+    if (!hold) return false;
     return CheckTagIdLocked(tags, reqTags);
 }
 
@@ -154,7 +155,8 @@ WORD CDBDriver::GetTagId(LPCTSTR tagName) {
     if (tagName == nullptr || *tagName == '\0' || m_tags.empty()) return kNoTag;
     CDBCore* core = m_pDBCore;
     if (core == nullptr) return kNoTag;
-    std::lock_guard<std::recursive_mutex> lock(core->m_reqLock);
+    CRequestHold hold(*core);
+    if (!hold) return kNoTag;
     auto it = m_mapTagToId.find(tagName);
     if (it != m_mapTagToId.end()) return it->second;
     WORD pos = kNoTag;
@@ -166,7 +168,8 @@ WORD CDBDriver::GetTagId(LPCTSTR tagName) {
 }
 
 bool CDBCore::GetTagId(WORD drvId, LPCTSTR tagName, WORD* pTagId) {
-    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    CRequestHold hold(*this);
+    if (!hold) return false;
     size_t n = strlen(tagName);
     if (n + 4 > kSingleReqLen) return false;  // does not fit the request
     if (!BeginRequest()) return false;

@@ -85,7 +85,8 @@ bool CDBDriver::RecvValues(CDBCore* core, BYTE code, STag* const* tags, size_t n
 bool CDBDriver::_ConnectTag(LPCTSTR tags) {
     CDBCore* core = m_pDBCore;
     if (core == nullptr) return false;
-    std::lock_guard<std::recursive_mutex> lock(core->m_reqLock);
+    CRequestHold hold(*core);
+    if (!hold) return false;
     std::vector<STag*> reqTags;
     if (!CheckTagIdLocked(tags, reqTags)) return false;
 
@@ -129,7 +130,8 @@ bool CDBDriver::AdviseBatch(CDBCore* core, STag* const* items, size_t n) {
 bool CDBDriver::_GetTagValue(LPCTSTR tags, std::vector<STag*>& reqTags) {
     CDBCore* core = m_pDBCore;
     if (core == nullptr) return false;
-    std::lock_guard<std::recursive_mutex> lock(core->m_reqLock);
+    CRequestHold hold(*core);
+    if (!hold) return false;
     if (!CheckTagIdLocked(tags, reqTags)) return false;
 
     std::vector<STag*> pTags;
@@ -172,7 +174,8 @@ int CDBDriver::SetTagValue(LPCTSTR tags, const ITagValues& values) {
         core->SetLastError("write refused: the user has no write right");
         return kWriteNoRight;
     }
-    std::lock_guard<std::recursive_mutex> lock(core->m_reqLock);
+    CRequestHold hold(*core);
+    if (!hold) return kWriteNotSent;
     std::vector<STag*> reqTags;
     if (!CheckTagIdLocked(tags, reqTags)) return kWriteNotSent;
     if (reqTags.empty()) return kWriteOk;
@@ -213,7 +216,8 @@ int CDBDriver::SetTagValue(LPCTSTR tags, const ITagValues& values) {
 }
 
 bool CDBCore::UnadviseTag(long id) {
-    std::lock_guard<std::recursive_mutex> lock(m_reqLock);
+    CRequestHold hold(*this);
+    if (!hold) return false;
     if (!BeginRequest()) return false;
     BYTE req[1 + sizeof(long)];
     req[0] = 'd';
