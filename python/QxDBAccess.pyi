@@ -6,7 +6,7 @@ they wait on the server; callbacks run on the connection's receive thread.
 """
 
 import datetime
-from typing import Callable, List, Optional, Union
+from typing import Callable, List, Literal, Optional, Tuple, Union
 
 Value = Union[int, float, bool, str]
 """A tag value as scripts see it: int, float, bool or str."""
@@ -22,6 +22,12 @@ RtAlarmNotify = Callable[
 a real-time alarm. Times are naive local datetimes; evttm is almtm when the
 alarm has no event time, and has_event is then 0. Texts the project's lists
 lack are "???"."""
+
+TagBatchNotify = Callable[[str, List[Tuple[str, Optional[Value]]]], object]
+"""fn(driver, [(tag, value), ...]): the changes of this driver that one read
+of the notification connection brought, in order."""
+
+State = Literal["unconnected", "connecting", "connected", "reconnecting", "closed"]
 
 class DBCore:
     """DBCore objects"""
@@ -54,6 +60,52 @@ class DBCore:
         registered already (the first one stays; nothing is sent), or the
         exchange failed. Raises TypeError "parameter must be callable".
         """
+    def Disconnect(self) -> None:
+        """Disconnect DB server
+
+        Ends the connection (a reconnect under way stops too). Driver
+        objects then fail their calls, as after a lost connection; Connect
+        makes a new connection.
+        """
+    def IsConnected(self) -> bool:
+        """Is Connected
+
+        True while the connection is up: False as soon as the server has
+        gone, a reply was cut short or late, or Disconnect was called.
+        """
+    def LastError(self) -> str:
+        """Last Error
+
+        Why the last connect, request or reconnect failed, for people:
+        "login refused for user 'x'", "connection lost: the server closed
+        it", ... Kept until the next failure; "" before the first.
+        """
+    def GetState(self) -> State:
+        """Get Connection State"""
+    def SetStateNotify(self, fn: Callable[[State], object], /) -> None:
+        """Set Connection State Notify
+
+        Registers fn(state) for every change of state: on the receive
+        thread for a lost or restored connection, on the caller's thread for
+        Connect and Disconnect. The first registration stays. Raises
+        TypeError "parameter must be callable".
+        """
+    def SetAutoReconnect(self, enabled: bool = True, initial_delay: float = 0.5,
+                         max_delay: float = 30.0, max_attempts: int = 0,
+                         replay_alarms: bool = False) -> None:
+        """Set Auto Reconnect
+
+        With enabled, a connection lost without Disconnect is restored by
+        the receive thread: after initial_delay seconds, then pauses that
+        double up to max_delay, each scaled by a random 0.8 to 1, at most
+        max_attempts times per loss (0: until it succeeds). Once back, the
+        same Driver objects work again, every advised tag is advised again
+        and its current value delivered to its callback, and the alarm
+        callback is subscribed again (with the active alarms delivered
+        again when replay_alarms). Meanwhile calls fail at once. Applies
+        from the next loss on; delays are clamped to 1 ms .. 1 h. Raises
+        ValueError for a negative value.
+        """
 
 class Driver:
     """Driver objects
@@ -71,6 +123,13 @@ class Driver:
         Registers fn for changes of this driver's advised tags (see
         ConnectTag). The first registration of a driver stays; later ones
         change nothing. Raises TypeError "parameter must be callable".
+        """
+    def SetTagBatchNotify(self, fn: TagBatchNotify, /) -> None:
+        """Tag Value Change Batch Notify Function
+
+        As SetTagNotify, but fn is called once per read of the notification
+        connection with this driver's changes in it, as a list of (tag,
+        value) pairs in order. It takes the driver's one callback place.
         """
     def ConnectTag(self, szTag: str, /) -> int:
         """Connect Tag

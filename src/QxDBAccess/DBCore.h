@@ -86,6 +86,8 @@ public:
     bool SetStateNotifyFn(void* fn);
     // Teardown: no state change is told any more.
     void MuteState() { m_bMuted = true; }
+    // Receive thread ended: gives back the state callback handle, if any.
+    void* TakeStateNotifyFn() { return m_stateNotifyFn.exchange(nullptr); }
 
     // Receive thread: reads and dispatches notifications until the
     // connection ends.

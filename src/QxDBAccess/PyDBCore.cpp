@@ -9,15 +9,6 @@
 
 namespace {
 
-PyObject* Call3(PyObject* fn, PyObject* a, PyObject* b, PyObject* c) {
-    PyObject* args[3] = {a, b, c};
-#if PY_VERSION_HEX >= 0x03090000
-    return PyObject_Vectorcall(fn, args, 3, nullptr);
-#else
-    return _PyObject_Vectorcall(fn, args, 3, nullptr);
-#endif
-}
-
 // Any thread, lock held or not: the driver's last reference went.
 void ReleasePyTagNotify(void* p) {
     SPyTagNotify* h = static_cast<SPyTagNotify*>(p);
@@ -45,48 +36,19 @@ PyObject* LocalDateTime(uint32_t t) {
                                       tm.tm_min, tm.tm_sec, 0);
 }
 
-}  // namespace
-
-void SetPyTagNotify(CDBDriver& drv, PyObject* fn) {
-    SPyTagNotify* h = new SPyTagNotify;
-    Py_INCREF(fn);
-    h->fn = fn;
-    if (!drv.SetTagNotifyFn(h, ReleasePyTagNotify)) {
-        Py_DECREF(fn);
-        delete h;
-    }
-}
-
-void CPyDBCore::ReleaseCallbacks() {
-    PyObject* fn = static_cast<PyObject*>(m_rtAlarmNotifyFn.exchange(nullptr));
-    Py_XDECREF(fn);
-}
-
-void CPyDBCore::OnNotifyBatch(const CNotifyBatch& batch) {
-    if (!EnterPython()) return;  // the interpreter is exiting: drop it
-    for (size_t i = 0; i < batch.Size() && !DestroyedDuringDelivery(); i++) {
-        const SNotifyItem& item = batch[i];
-        if (item.kind == SNotifyItem::kRtAlarm) {
-            CallRtAlarm(static_cast<PyObject*>(item.fn), item.alarm);
-        } else {
-            CallTagNotify(*item.pDriver, *static_cast<SPyTagNotify*>(item.fn), item.pos,
-                          item.value);
-        }
-    }
-    // A callable that dropped this object has ended the batch.
-    LeavePython();
-}
-
-void CPyDBCore::CallTagNotify(CDBDriver& drv, SPyTagNotify& h, WORD pos, const XVariant& value) {
+// The name objects a callback is called with, made once each; null (no
+// exception left) when one cannot be made.
+PyObject* DrvNameObj(CDBDriver& drv, SPyTagNotify& h) {
     if (h.drvName == nullptr) {
         CT2UTF8 name(drv.m_strDriver.c_str());
         h.drvName =
             PyUnicode_DecodeUTF8(name.c_str(), static_cast<Py_ssize_t>(name.size()), "replace");
-        if (h.drvName == nullptr) {
-            PyErr_Clear();
-            return;
-        }
+        if (h.drvName == nullptr) PyErr_Clear();
     }
+    return h.drvName;
+}
+
+PyObject* TagNameObj(CDBDriver& drv, SPyTagNotify& h, WORD pos) {
     if (h.tagNames.size() <= pos)
         h.tagNames.resize(drv.GetTagCount() > pos ? drv.GetTagCount() : pos + 1u);
     PyObject*& tagName = h.tagNames[pos];
@@ -94,25 +56,131 @@ void CPyDBCore::CallTagNotify(CDBDriver& drv, SPyTagNotify& h, WORD pos, const X
         CT2UTF8 name(drv.TagName(pos).c_str());
         tagName =
             PyUnicode_DecodeUTF8(name.c_str(), static_cast<Py_ssize_t>(name.size()), "replace");
-        if (tagName == nullptr) {
-            PyErr_Clear();
-            return;
-        }
+        if (tagName == nullptr) PyErr_Clear();
     }
-    PyObject* obj = ValueToObjLenient(value);
-    if (obj == nullptr) {
-        PyErr_Clear();
-        return;
-    }
-    PyObject* fn = h.fn;
-    Py_INCREF(fn);  // the callable may drop the driver that holds it
-    PyObject* res = Call3(fn, h.drvName, tagName, obj);
+    return tagName;
+}
+
+void CallReporting(PyObject* fn, PyObject* const* args, size_t n) {
+    Py_INCREF(fn);  // the callable may drop what holds it
+#if PY_VERSION_HEX >= 0x03090000
+    PyObject* res = PyObject_Vectorcall(fn, args, n, nullptr);
+#else
+    PyObject* res = _PyObject_Vectorcall(fn, args, n, nullptr);
+#endif
     if (res == nullptr) {
         PyErr_WriteUnraisable(fn);
     } else {
         Py_DECREF(res);
     }
     Py_DECREF(fn);
+}
+
+}  // namespace
+
+void SetPyTagNotify(CDBDriver& drv, PyObject* fn, bool bBatch) {
+    SPyTagNotify* h = new SPyTagNotify;
+    Py_INCREF(fn);
+    h->fn = fn;
+    h->bBatch = bBatch;
+    if (!drv.SetTagNotifyFn(h, ReleasePyTagNotify)) {
+        Py_DECREF(fn);
+        delete h;
+    }
+}
+
+void CPyDBCore::ReleaseCallbacks() {
+    Py_XDECREF(static_cast<PyObject*>(m_rtAlarmNotifyFn.exchange(nullptr)));
+    Py_XDECREF(static_cast<PyObject*>(TakeStateNotifyFn()));
+}
+
+void CPyDBCore::OnNotifyBatch(const CNotifyBatch& batch) {
+    if (!OnReceiveThread()) {
+        // A state change on a script's thread, which let go of the lock.
+        if (PythonDeliveryStopped()) return;
+        PyGILState_STATE s = PyGILState_Ensure();
+        Deliver(batch);
+        PyGILState_Release(s);
+        return;
+    }
+    if (!EnterPython()) return;  // the interpreter is exiting: drop it
+    Deliver(batch);
+    // A callable that dropped this object has ended the batch.
+    LeavePython();
+}
+
+void CPyDBCore::Deliver(const CNotifyBatch& batch) {
+    // Not a member: a callable may destroy this object.
+    std::vector<SRun> runs;
+    for (size_t i = 0; i < batch.Size() && !DestroyedDuringDelivery(); i++) {
+        const SNotifyItem& item = batch[i];
+        if (item.kind == SNotifyItem::kRtAlarm) {
+            CallRtAlarm(static_cast<PyObject*>(item.fn), item.alarm);
+        } else if (item.kind == SNotifyItem::kState) {
+            CallState(static_cast<PyObject*>(item.fn), item.state);
+        } else {
+            SPyTagNotify& h = *static_cast<SPyTagNotify*>(item.fn);
+            if (h.bBatch) {
+                AddToRun(runs, *item.pDriver, h, item.pos, item.value);
+            } else {
+                CallTagNotify(*item.pDriver, h, item.pos, item.value);
+            }
+        }
+    }
+    for (SRun& run : runs) {
+        if (!DestroyedDuringDelivery()) {
+            PyObject* args[2] = {run.h->drvName, run.pairs};
+            CallReporting(run.h->fn, args, 2);
+        }
+        Py_DECREF(run.pairs);
+    }
+}
+
+void CPyDBCore::AddToRun(std::vector<SRun>& runs, CDBDriver& drv, SPyTagNotify& h, WORD pos,
+                         const XVariant& value) {
+    PyObject* tagName = TagNameObj(drv, h, pos);
+    if (DrvNameObj(drv, h) == nullptr || tagName == nullptr) return;
+    SRun* run = nullptr;
+    for (SRun& r : runs) {
+        if (r.h == &h) run = &r;
+    }
+    if (run == nullptr) {
+        PyObject* pairs = PyList_New(0);
+        if (pairs == nullptr) {
+            PyErr_Clear();
+            return;
+        }
+        runs.push_back(SRun{&h, pairs});
+        run = &runs.back();
+    }
+    PyObject* obj = ValueToObjLenient(value);
+    PyObject* pair = obj ? PyTuple_Pack(2, tagName, obj) : nullptr;
+    Py_XDECREF(obj);
+    if (pair == nullptr || PyList_Append(run->pairs, pair) != 0) PyErr_Clear();
+    Py_XDECREF(pair);
+}
+
+void CPyDBCore::CallState(PyObject* fn, EDBState state) {
+    PyObject* name = PyUnicode_FromString(DBStateName(state));
+    if (name == nullptr) {
+        PyErr_Clear();
+        return;
+    }
+    CallReporting(fn, &name, 1);
+    Py_DECREF(name);
+}
+
+void CPyDBCore::CallTagNotify(CDBDriver& drv, SPyTagNotify& h, WORD pos, const XVariant& value) {
+    PyObject* drvName = DrvNameObj(drv, h);
+    PyObject* tagName = TagNameObj(drv, h, pos);
+    if (drvName == nullptr || tagName == nullptr) return;
+    PyObject* obj = ValueToObjLenient(value);
+    if (obj == nullptr) {
+        PyErr_Clear();
+        return;
+    }
+    PyObject* args[3] = {drvName, tagName, obj};
+    CallReporting(h.fn, args, 3);
     Py_DECREF(obj);
 }
 

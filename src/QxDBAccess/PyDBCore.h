@@ -2,8 +2,9 @@
 // callables and calls them: tag changes and pushed alarms on the receive
 // thread, one hold of the interpreter lock per batch (one read) and never a
 // core lock meanwhile; the replay of active alarms on the subscriber's
-// thread. A callable that raises is reported to sys.unraisablehook and
-// delivery goes on.
+// thread; state changes on whichever thread made them (the receive thread,
+// or a script's thread in a connect or a disconnect). A callable that raises is reported to
+// sys.unraisablehook and delivery goes on.
 #ifndef QX_PYDBCORE_H
 #define QX_PYDBCORE_H
 
@@ -15,15 +16,18 @@
 
 // A driver's tag-change callback as the module keeps it: the callable and
 // the name objects it is called with, each made once, on first use, by the
-// receive thread under the interpreter lock. The driver owns it.
+// receive thread under the interpreter lock. The driver owns it. A batch
+// callback is called once per read with the list of (tag, value) pairs of
+// its driver, rather than once per change.
 struct SPyTagNotify {
     PyObject* fn = nullptr;
+    bool bBatch = false;
     PyObject* drvName = nullptr;
     std::vector<PyObject*> tagNames;  // by position
 };
 
 // Registers fn (a reference of its own) as drv's callback unless it has one.
-void SetPyTagNotify(CDBDriver& drv, PyObject* fn);
+void SetPyTagNotify(CDBDriver& drv, PyObject* fn, bool bBatch = false);
 
 class CPyDBCore : public CDBCore {
 public:
@@ -36,10 +40,21 @@ public:
     // held here, so the module takes it before it subscribes.
     void* RegisterRtAlarmNotify(void* fn) override { return fn; }
 
-    // Interpreter lock held, receive thread ended: lets the alarm callable go.
+    // Interpreter lock held, receive thread ended: lets the alarm and state
+    // callables go.
     void ReleaseCallbacks();
 
 private:
+    // A batch callback's pairs of one batch, called once the batch is read.
+    struct SRun {
+        SPyTagNotify* h;
+        PyObject* pairs;
+    };
+    // Interpreter lock held.
+    void Deliver(const CNotifyBatch& batch);
+    void AddToRun(std::vector<SRun>& runs, CDBDriver& drv, SPyTagNotify& h, WORD pos,
+                  const XVariant& value);
+    void CallState(PyObject* fn, EDBState state);
     // Interpreter lock held: calls fn with the ten arguments of the alarm;
     // skips the call when they cannot be made.
     void CallRtAlarm(PyObject* fn, const S2RtAlarm2& alarm);

@@ -81,6 +81,49 @@ PyObject* DBSetRtAlarmNotify(PyObject* self, PyObject* args) {
     Py_RETURN_NONE;
 }
 
+PyObject* DBDisconnect(PyObject* self, PyObject*) {
+    _DBDisconnect(reinterpret_cast<DBCoreObj*>(self)->pDB);
+    Py_RETURN_NONE;
+}
+
+PyObject* DBIsConnected(PyObject* self, PyObject*) {
+    return PyBool_FromLong(_DBIsConnected(reinterpret_cast<DBCoreObj*>(self)->pDB));
+}
+
+PyObject* DBLastError(PyObject* self, PyObject*) {
+    return _DBLastError(reinterpret_cast<DBCoreObj*>(self)->pDB);
+}
+
+PyObject* DBGetState(PyObject* self, PyObject*) {
+    return PyUnicode_FromString(_DBGetState(reinterpret_cast<DBCoreObj*>(self)->pDB));
+}
+
+PyObject* DBSetStateNotify(PyObject* self, PyObject* args) {
+    PyObject* fn;
+    if (!PyArg_ParseTuple(args, "O:set_callback", &fn)) return nullptr;
+    if (!CheckCallable(fn)) return nullptr;
+    _DBSetStateNotify(reinterpret_cast<DBCoreObj*>(self)->pDB, fn);
+    Py_RETURN_NONE;
+}
+
+PyObject* DBSetAutoReconnect(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"enabled",      "initial_delay", "max_delay",
+                                   "max_attempts", "replay_alarms", nullptr};
+    int enabled = 1, maxAttempts = 0, replay = 0;
+    double initialDelay = 0.5, maxDelay = 30.0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|pddip:SetAutoReconnect",
+                                     const_cast<char**>(kwlist), &enabled, &initialDelay, &maxDelay,
+                                     &maxAttempts, &replay))
+        return nullptr;
+    if (maxAttempts < 0 || !(initialDelay >= 0) || !(maxDelay >= 0)) {
+        PyErr_SetString(PyExc_ValueError, "delays and max_attempts must not be negative");
+        return nullptr;
+    }
+    _DBSetAutoReconnect(reinterpret_cast<DBCoreObj*>(self)->pDB, enabled, initialDelay, maxDelay,
+                        maxAttempts, replay);
+    Py_RETURN_NONE;
+}
+
 PyObject* Driver_new(PyTypeObject* type, PyObject*, PyObject*) {
     DriverObj* self = reinterpret_cast<DriverObj*>(type->tp_alloc(type, 0));
     if (self != nullptr) self->pDrv = nullptr;
@@ -101,6 +144,14 @@ PyObject* DrvSetTagNotify(PyObject* self, PyObject* args) {
     if (!PyArg_ParseTuple(args, "O:set_callback", &fn)) return nullptr;
     if (!CheckCallable(fn)) return nullptr;
     _DrvSetTagNotify(PDrv(self), fn);
+    Py_RETURN_NONE;
+}
+
+PyObject* DrvSetTagBatchNotify(PyObject* self, PyObject* args) {
+    PyObject* fn;
+    if (!PyArg_ParseTuple(args, "O:set_callback", &fn)) return nullptr;
+    if (!CheckCallable(fn)) return nullptr;
+    _DrvSetTagBatchNotify(PDrv(self), fn);
     Py_RETURN_NONE;
 }
 
@@ -127,6 +178,14 @@ PyMethodDef DBCore_methods[] = {
     {"Connect", DBConnect, METH_VARARGS, "Connect DB server"},
     {"GetDriver", DBGetDriver, METH_VARARGS, "Get DB Driver"},
     {"SetRtAlarmNotify", DBSetRtAlarmNotify, METH_VARARGS, "Set Realtime Alarm Notify"},
+    {"Disconnect", DBDisconnect, METH_NOARGS, "Disconnect DB server"},
+    {"IsConnected", DBIsConnected, METH_NOARGS, "Is Connected"},
+    {"LastError", DBLastError, METH_NOARGS, "Last Error"},
+    {"GetState", DBGetState, METH_NOARGS, "Get Connection State"},
+    {"SetStateNotify", DBSetStateNotify, METH_VARARGS, "Set Connection State Notify"},
+    {"SetAutoReconnect",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(DBSetAutoReconnect)),
+     METH_VARARGS | METH_KEYWORDS, "Set Auto Reconnect"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -135,6 +194,8 @@ PyMethodDef drv_methods[] = {
     {"ConnectTag", DrvConnectTag, METH_VARARGS, "Connect Tag"},
     {"GetTagValue", DrvGetTagValue, METH_VARARGS, "Get Tag Value"},
     {"SetTagValue", DrvSetTagValue, METH_VARARGS, "Set Tag Value"},
+    {"SetTagBatchNotify", DrvSetTagBatchNotify, METH_VARARGS,
+     "Tag Value Change Batch Notify Function"},
     {nullptr, nullptr, 0, nullptr},
 };
 

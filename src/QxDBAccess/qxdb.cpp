@@ -21,6 +21,7 @@ struct SPyDrv {
 // receive thread may be waiting for that lock to finish a delivery, so the
 // lock is let go while the thread ends.
 void DeleteCore(CPyDBCore* p) {
+    p->MuteState();
     Py_BEGIN_ALLOW_THREADS;
     p->_Disconnect();
     Py_END_ALLOW_THREADS;
@@ -52,6 +53,7 @@ void _DBCoreDelete(void* pDB) {
     // Disconnects now, even while a driver's call still holds the object
     // (that call then fails at once and the object goes when it returns).
     CPyDBCore* core = h->sp.get();
+    core->MuteState();  // nothing is told about an object going away
     Py_BEGIN_ALLOW_THREADS;
     core->_Disconnect();
     Py_END_ALLOW_THREADS;
@@ -93,6 +95,51 @@ void _DBSetRtAlarmNotify(void* pDB, PyObject* fn, int notifyExisting) {
     if (ret != 0) Py_DECREF(fn);
 }
 
+CPyDBCore* Core(void* pDB) {
+    return static_cast<SPyDB*>(pDB)->sp.get();
+}
+
+void _DBDisconnect(void* pDB) {
+    std::shared_ptr<CPyDBCore> core = static_cast<SPyDB*>(pDB)->sp;
+    Py_BEGIN_ALLOW_THREADS;
+    core->_Disconnect();
+    Py_END_ALLOW_THREADS;
+}
+
+int _DBIsConnected(void* pDB) {
+    return Core(pDB)->IsConnected() ? 1 : 0;
+}
+
+PyObject* _DBLastError(void* pDB) {
+    std::string why = Core(pDB)->LastError();
+    return PyUnicode_DecodeUTF8(why.data(), static_cast<Py_ssize_t>(why.size()), "replace");
+}
+
+const char* _DBGetState(void* pDB) {
+    return DBStateName(Core(pDB)->GetState());
+}
+
+void _DBSetStateNotify(void* pDB, PyObject* fn) {
+    Py_INCREF(fn);
+    if (!Core(pDB)->SetStateNotifyFn(fn)) Py_DECREF(fn);
+}
+
+void _DBSetAutoReconnect(void* pDB, int enabled, double initialDelay, double maxDelay,
+                         int maxAttempts, int replayAlarms) {
+    // Seconds to ms, inside what an int holds; the core clamps the rest.
+    auto ms = [](double sec) {
+        if (!(sec > 0)) return 0;
+        return sec > 3600 ? 3600 * 1000 : static_cast<int>(sec * 1000 + 0.5);
+    };
+    SReconnectSettings s;
+    s.bEnabled = enabled != 0;
+    s.nInitialDelayMs = ms(initialDelay);
+    s.nMaxDelayMs = ms(maxDelay);
+    s.nMaxAttempts = maxAttempts;
+    s.bReplayAlarms = replayAlarms != 0;
+    Core(pDB)->SetAutoReconnect(s);
+}
+
 void _DrvDelete(void* pDrv) {
     delete Drv(pDrv);
 }
@@ -127,4 +174,9 @@ int _DrvSetTagValue(void* pDrv, const char* szTag, PyObject* objValues) {
 void _DrvSetTagNotify(void* pDrv, PyObject* fn) {
     if (pDrv == nullptr || !Drv(pDrv)->drv->IsAttached()) return;
     SetPyTagNotify(*Drv(pDrv)->drv, fn);
+}
+
+void _DrvSetTagBatchNotify(void* pDrv, PyObject* fn) {
+    if (pDrv == nullptr || !Drv(pDrv)->drv->IsAttached()) return;
+    SetPyTagNotify(*Drv(pDrv)->drv, fn, true);
 }

@@ -20,6 +20,19 @@ int _DBConnect(void* pDB, const char* szHost, const char* szUserName, const char
 // A new hold on the driver of that UTF-8 name, or null.
 void* _DBGetDriver(void* pDB, const char* szDriver);
 void _DBSetRtAlarmNotify(void* pDB, PyObject* fn, int notifyExisting);
+// Disconnects (the interpreter lock released meanwhile); drivers then fail
+// their calls, as after a lost connection.
+void _DBDisconnect(void* pDB);
+int _DBIsConnected(void* pDB);
+// A new str: why the last connect or request failed; "" before any.
+PyObject* _DBLastError(void* pDB);
+// "unconnected", "connecting", "connected", "reconnecting" or "closed".
+const char* _DBGetState(void* pDB);
+// Registers fn(state) unless a state callable is registered already.
+void _DBSetStateNotify(void* pDB, PyObject* fn);
+// Delays in seconds; they are clamped to 1 ms .. 1 h.
+void _DBSetAutoReconnect(void* pDB, int enabled, double initialDelay, double maxDelay,
+                         int maxAttempts, int replayAlarms);
 
 // Ends a hold from _DBGetDriver. Null is ignored.
 void _DrvDelete(void* pDrv);
@@ -29,5 +42,7 @@ int _DrvConnectTag(void* pDrv, const char* szTag);
 PyObject* _DrvGetTagValue(void* pDrv, const char* szTag);
 int _DrvSetTagValue(void* pDrv, const char* szTag, PyObject* objValues);
 void _DrvSetTagNotify(void* pDrv, PyObject* fn);
+// fn(driver, [(tag, value), ...]) once per read, for the same changes.
+void _DrvSetTagBatchNotify(void* pDrv, PyObject* fn);
 
 #endif  // QX_QXDB_H

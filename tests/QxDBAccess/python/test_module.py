@@ -33,12 +33,20 @@ class SurfaceTest(unittest.TestCase):
                 type("Sub", (cls,), {})  # not a base type
 
     def test_method_docs(self):
+        # The original methods, then the additions of connection state,
+        # reconnect and batch delivery.
         docs = {
             QxDBAccess.DBCore: {"Connect": "Connect DB server", "GetDriver": "Get DB Driver",
-                                "SetRtAlarmNotify": "Set Realtime Alarm Notify"},
+                                "SetRtAlarmNotify": "Set Realtime Alarm Notify",
+                                "Disconnect": "Disconnect DB server",
+                                "IsConnected": "Is Connected", "LastError": "Last Error",
+                                "GetState": "Get Connection State",
+                                "SetStateNotify": "Set Connection State Notify",
+                                "SetAutoReconnect": "Set Auto Reconnect"},
             QxDBAccess.Driver: {"SetTagNotify": "Tag Value Change Notify Function",
                                 "ConnectTag": "Connect Tag", "GetTagValue": "Get Tag Value",
-                                "SetTagValue": "Set Tag Value"},
+                                "SetTagValue": "Set Tag Value",
+                                "SetTagBatchNotify": "Tag Value Change Batch Notify Function"},
         }
         for cls, methods in docs.items():
             own = sorted(n for n in vars(cls) if not n.startswith("__"))
