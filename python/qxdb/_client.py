@@ -105,7 +105,11 @@ class Driver:
         did not resolve or sending failed, -3 a value that does not
         convert."""
         names = _names(tags)
-        arg: Any = values if len(names) == 1 else list(values)  # type: ignore[arg-type]
+        if len(names) == 1:
+            one_item = isinstance(values, (list, tuple)) and not isinstance(tags, str)
+            arg: Any = values[0] if one_item else values  # type: ignore[index]
+        else:
+            arg = list(values)  # type: ignore[arg-type]
 
         def call() -> int:
             return self._get().SetTagValue(",".join(names), arg)
@@ -126,11 +130,16 @@ class Driver:
         self._conn._route(w)
         query = ",".join(names)
 
-        def call() -> None:
-            if not self._get().ConnectTag(query):
-                raise Error("advise failed: %s" % self._conn.last_error)
+        async def advise() -> None:
+            # An advise cut off by a lost connection is made again once the
+            # connection is back: the core restores only what was advised.
+            for tries in range(1, 4):
+                if await self._conn._run(lambda: self._get().ConnectTag(query)):
+                    return
+                if tries == 3 or not await self._conn._back_again():
+                    raise Error("advise failed: %s" % self._conn.last_error)
 
-        w._setup = self._conn._background(self._conn._run(call), w)
+        w._setup = self._conn._background(advise(), w)
         return w
 
 
@@ -224,8 +233,19 @@ class Connection:
         self._alarm_streams.add(s)
         if self._alarm_setup is None:
             fn = functools.partial(_alarm_fn, weakref.ref(self))
-            self._alarm_setup = self._background(
-                self._run(self._db.SetRtAlarmNotify, fn, 1 if existing else 0), s)
+
+            async def subscribe() -> None:
+                # As with advises: a subscription cut off by a lost connection
+                # is made again once it is back (a second one that finds the
+                # first registered sends nothing).
+                for tries in range(1, 4):
+                    await self._run(self._db.SetRtAlarmNotify, fn, 1 if existing else 0)
+                    if self.connected:
+                        return
+                    if tries == 3 or not await self._back_again():
+                        raise Error("alarm subscription failed: %s" % self.last_error)
+
+            self._alarm_setup = self._background(subscribe(), s)
         s._setup = self._alarm_setup
         return s
 
@@ -258,6 +278,25 @@ class Connection:
         await self.close()
 
     # Internals.
+
+    async def _back_again(self) -> bool:
+        """After a request failed: True once the connection is up (at once
+        when it is), False when it ends closed."""
+        states = self.states()
+        try:
+            while not self._closed:
+                state = self.state
+                if state in ("closed", "unconnected"):
+                    return False
+                if state == "connected" and self.connected:
+                    return True
+                try:
+                    await asyncio.wait_for(states.get(), 1.0)
+                except asyncio.TimeoutError:
+                    pass  # looked at again
+            return False
+        finally:
+            self._state_streams.discard(states)
 
     def _run(self, fn: Callable[..., Any], *args: Any) -> "asyncio.Future[Any]":
         if self._closed:

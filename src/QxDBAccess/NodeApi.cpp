@@ -14,3 +14,24 @@ bool NapiOk(napi_env env, napi_status status) {
     if (!pending) napi_throw_error(env, nullptr, msg.c_str());
     return false;
 }
+
+napi_value Undefined(napi_env env) {
+    napi_value u = nullptr;
+    napi_get_undefined(env, &u);
+    return u;
+}
+
+napi_value Number(napi_env env, int n) {
+    napi_value v = nullptr;
+    return NapiOk(env, napi_create_int32(env, n, &v)) ? v : nullptr;
+}
+
+napi_value Boolean(napi_env env, bool b) {
+    napi_value v = nullptr;
+    return NapiOk(env, napi_get_boolean(env, b, &v)) ? v : nullptr;
+}
+
+bool GetString(napi_env env, napi_value v, char* buf, size_t n) {
+    size_t len = 0;
+    return NapiOk(env, napi_get_value_string_utf8(env, v, buf, n, &len));
+}

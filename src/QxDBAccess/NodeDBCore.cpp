@@ -15,6 +15,7 @@ struct SNodeItem {
     WORD pos;
     XVariant value;
     S2RtAlarm2 alarm;
+    EDBState state;
 };
 
 }  // namespace
@@ -23,6 +24,7 @@ struct SNodeBatch {
     std::vector<SNodeItem> items;
     std::vector<std::shared_ptr<CDBDriver>> keep;
     bool bEnd = false;  // no items: the receive thread has ended
+    size_t next = 0;    // the first item not delivered yet
 };
 
 namespace {
@@ -88,7 +90,7 @@ void CallTagNotify(napi_env env, SNodeCallback& cb, CDBDriver& drv, WORD pos,
 
 }  // namespace
 
-DbCore::DbCore(napi_env env) : m_env(env) {
+DbCore::DbCore(napi_env env) : m_env(env), m_jsThread(std::this_thread::get_id()) {
     napi_add_env_cleanup_hook(env, OnEnvCleanup, this);
 }
 
@@ -106,6 +108,8 @@ DbCore::~DbCore() {
         if (!bFinalized) napi_release_threadsafe_function(m_delivery->tsfn, napi_tsfn_release);
         LetGo(m_delivery);
     }
+    for (SNodeBatch* b : m_held)
+        delete b;
     for (SNodeCallback* cb : m_callbacks) {
         napi_delete_reference(m_env, cb->fn);
         delete cb;
@@ -133,6 +137,8 @@ bool DbCore::EnsureDelivery() {
     }
     m_delivery = d;
     m_liveDelivery.store(d, std::memory_order_release);
+    // Until a connect, nothing is to come: the script may end.
+    if (!IsConnected()) napi_unref_threadsafe_function(m_env, d->tsfn);
     return true;
 }
 
@@ -177,16 +183,19 @@ void DbCore::OnNotifyBatch(const CNotifyBatch& batch) {
     for (size_t i = 0; i < batch.Size(); i++) {
         const SNotifyItem& in = batch[i];
         b->items.push_back(SNodeItem{in.kind, in.pDriver, static_cast<SNodeCallback*>(in.fn),
-                                     in.pos, in.value, in.alarm});
+                                     in.pos, in.value, in.alarm, in.state});
         if (in.pDriver != nullptr && (b->keep.empty() || b->keep.back().get() != in.pDriver))
             b->keep.push_back(in.pDriver->shared_from_this());
     }
-    if (!Queue(d, b)) delete b;
+    // A change of state comes alone, and may come from the JavaScript
+    // thread itself (a connect, a disconnect): it never waits.
+    const bool bState = batch.Size() == 1 && batch[0].kind == SNotifyItem::kState;
+    if (!Queue(d, b, bState)) delete b;
 }
 
-bool DbCore::Queue(SNodeDelivery* d, SNodeBatch* b) {
+bool DbCore::Queue(SNodeDelivery* d, SNodeBatch* b, bool bNoWait) {
     std::unique_lock<std::mutex> lock(d->lock);
-    while (!d->bClosed && d->nQueued >= kMaxQueuedBatches) {
+    while (!bNoWait && !d->bClosed && d->nQueued >= kMaxQueuedBatches) {
         // The JavaScript thread may itself be ending this connection (a
         // Connect or a destruction joins this thread) and drains nothing
         // meanwhile: what a connection that has ended still held is dropped.
@@ -221,6 +230,15 @@ void DbCore::HoldEventLoop() {
 }
 
 void DbCore::FireRtAlarm(void* fn, const S2RtAlarm2& alarm) {
+    if (std::this_thread::get_id() != m_jsThread) {
+        CNotifyBatch batch;
+        SNotifyItem& item = batch.Add();
+        item.kind = SNotifyItem::kRtAlarm;
+        item.fn = fn;
+        item.alarm = alarm;
+        OnNotifyBatch(batch);
+        return;
+    }
     bool pending = false;
     napi_is_exception_pending(m_env, &pending);
     napi_value f;
@@ -259,7 +277,27 @@ void OnCallJavaScript(napi_env env, napi_value, void* context, void* data) {
         return;
     }
     SNodeDelivery* d = static_cast<SNodeDelivery*>(context);
-    {
+    DbCore* core = d->pCore.load();
+    if (core != nullptr && (core->m_bPaused || !core->m_held.empty())) {
+        core->m_held.push_back(b);  // still counted: the receive thread waits when full
+        return;
+    }
+    DeliverBatch(env, d, b);
+}
+
+void DbCore::ResumeDelivery(napi_env env) {
+    m_bPaused = false;
+    SNodeDelivery* d = m_delivery;
+    while (d != nullptr && !m_bPaused && !m_held.empty()) {
+        SNodeBatch* b = m_held.front();
+        m_held.pop_front();
+        DeliverBatch(env, d, b);  // may pause again, or let this object go
+        if (d->pCore.load() != this) return;
+    }
+}
+
+void DeliverBatch(napi_env env, SNodeDelivery* d, SNodeBatch* b) {
+    if (b->next == 0) {
         std::lock_guard<std::mutex> lock(d->lock);
         d->nQueued--;
         d->room.notify_one();
@@ -273,14 +311,25 @@ void OnCallJavaScript(napi_env env, napi_value, void* context, void* data) {
         return;
     }
     // Checked again after each call: a script's function may have let the
-    // DbCore go.
+    // DbCore go, or paused the deliveries (the rest of the batch then waits
+    // at the head of the held ones).
     DbCore* core;
-    for (size_t i = 0; (core = d->pCore.load()) != nullptr && i < b->items.size(); i++) {
-        const SNodeItem& item = b->items[i];
+    while ((core = d->pCore.load()) != nullptr && b->next < b->items.size()) {
+        if (core->m_bPaused) {
+            core->m_held.push_front(b);
+            return;
+        }
+        const SNodeItem& item = b->items[b->next++];
         if (item.kind == SNotifyItem::kRtAlarm) {
             napi_value fn;
             if (napi_get_reference_value(env, item.fn->fn, &fn) == napi_ok && fn != nullptr)
                 OnNotifyRtAlarm(env, fn, core, item.alarm);
+        } else if (item.kind == SNotifyItem::kState) {
+            napi_value fn, arg;
+            if (napi_get_reference_value(env, item.fn->fn, &fn) == napi_ok && fn != nullptr &&
+                napi_create_string_utf8(env, DBStateName(item.state), NAPI_AUTO_LENGTH, &arg) ==
+                    napi_ok)
+                CallScript(env, fn, 1, &arg);
         } else {
             CallTagNotify(env, *item.fn, *item.pDriver, item.pos, item.value);
         }

@@ -10,9 +10,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DBCore.h"
@@ -57,7 +59,8 @@ public:
     void OnReceiveEnd() override;
     // JavaScript thread, connected: deliveries hold the event loop open.
     void HoldEventLoop();
-    // The replay of _SetRtAlarmNotify, on the JavaScript thread.
+    // The replay of _SetRtAlarmNotify: called at once on the JavaScript
+    // thread; from a promise's worker thread it goes through the deliveries.
     void FireRtAlarm(void* fn, const S2RtAlarm2& alarm) override;
 
     // JavaScript thread: keeps fn until this object goes, and makes sure the
@@ -70,14 +73,27 @@ public:
     void StopDelivery();
     // The environment is going away: stop the receive thread now.
     static void OnEnvCleanup(void* arg);
+    // JavaScript thread: delivers the batches held while paused, in order,
+    // until a function pauses again.
+    void ResumeDelivery(napi_env env);
 
     napi_env m_env;
     napi_ref m_wrapper = nullptr;
+    std::thread::id m_jsThread;
+    bool m_bStateFn = false;  // a state function is registered
+    // Paused (JavaScript thread only): arriving batches are held, still
+    // counted as queued, so that the receive thread waits once the queue is
+    // full and the server meets back-pressure.
+    bool m_bPaused = false;
+    std::deque<struct SNodeBatch*> m_held;
+    // The promise calls waiting, the running one first (JavaScript thread).
+    std::deque<struct SNodeJob*> m_jobs;
 
 private:
     bool EnsureDelivery();
-    // Waits for room and queues b; false (b not queued) once stopped.
-    bool Queue(SNodeDelivery* d, struct SNodeBatch* b);
+    // Waits for room (unless bNoWait) and queues b; false (b not queued)
+    // once stopped.
+    bool Queue(SNodeDelivery* d, struct SNodeBatch* b, bool bNoWait);
     std::vector<SNodeCallback*> m_callbacks;
     SNodeDelivery* m_delivery = nullptr;
     std::atomic<SNodeDelivery*> m_liveDelivery{nullptr};  // as the receive thread sees it
@@ -89,6 +105,8 @@ void SetCBFunc(DbCore& core, CDBDriver& drv, napi_value fn);
 
 // The call-JavaScript function of the deliveries: one batch, item by item.
 void OnCallJavaScript(napi_env env, napi_value jsCallback, void* context, void* data);
+// One batch taken off the queue: delivered, or held while paused.
+void DeliverBatch(napi_env env, SNodeDelivery* d, struct SNodeBatch* b);
 // One alarm to its function, with the DbCore's lists.
 void OnNotifyRtAlarm(napi_env env, napi_value fn, DbCore* core, const S2RtAlarm2& alarm);
 

@@ -104,19 +104,55 @@ bool CNodeTagValues::Append(size_t i, BYTE* buf, size_t& nLen, size_t nMax) cons
     return ValueToBuf(m_env, item, buf, nLen, nMax);
 }
 
-napi_value GetTagValue(napi_env env, CDBDriver& drv, LPCTSTR tags) {
-    std::vector<CDBDriver::STag*> reqTags;
-    if (!drv._GetTagValue(tags, reqTags) || reqTags.empty()) return nullptr;
-    auto convert = [&](const CDBDriver::STag* pTag) -> napi_value {
-        XVariant value;
-        if (pTag == nullptr || !drv.CopyTagValue(pTag->id, value)) return nullptr;
-        return ValueToValue(env, value);
+void EncodeValues(napi_env env, napi_value value, CEncodedTagValues& out) {
+    auto encode = [env](napi_value v) {
+        CEncodedTagValues::SEncoded e;
+        BYTE buf[kWriteBufLen];
+        size_t n = 0;
+        e.bOk = ValueToBuf(env, v, buf, n, sizeof buf);
+        if (e.bOk) e.bytes.assign(reinterpret_cast<const char*>(buf), n);
+        return e;
     };
-    if (reqTags.size() == 1) return convert(reqTags[0]);
-    napi_value array;
-    if (!NapiOk(env, napi_create_array_with_length(env, reqTags.size(), &array))) return nullptr;
+    out.m_bList = false;
+    napi_is_array(env, value, &out.m_bList);
+    if (!out.m_bList) {
+        out.m_whole = encode(value);
+        return;
+    }
+    uint32_t n = 0;
+    napi_get_array_length(env, value, &n);
+    out.m_items.reserve(n);
+    for (uint32_t i = 0; i < n; i++) {
+        napi_value item;
+        if (napi_get_element(env, value, i, &item) != napi_ok) {
+            out.m_items.emplace_back();  // does not convert
+            continue;
+        }
+        out.m_items.push_back(encode(item));
+    }
+}
+
+bool ReadTagValues(CDBDriver& drv, LPCTSTR tags, std::vector<SReadValue>& out) {
+    std::vector<CDBDriver::STag*> reqTags;
+    if (!drv._GetTagValue(tags, reqTags)) return false;
+    out.resize(reqTags.size());
     for (size_t i = 0; i < reqTags.size(); i++) {
-        napi_value item = convert(reqTags[i]);
+        // A copy, taken as the receive thread may be updating it.
+        out[i].bOk = reqTags[i] != nullptr && drv.CopyTagValue(reqTags[i]->id, out[i].value);
+    }
+    return true;
+}
+
+napi_value ReadValuesToValue(napi_env env, const std::vector<SReadValue>& values) {
+    if (values.empty()) return nullptr;
+    auto convert = [env](const SReadValue& v) -> napi_value {
+        return v.bOk ? ValueToValue(env, v.value) : nullptr;
+    };
+    if (values.size() == 1) return convert(values[0]);
+    napi_value array;
+    if (!NapiOk(env, napi_create_array_with_length(env, values.size(), &array))) return nullptr;
+    for (size_t i = 0; i < values.size(); i++) {
+        napi_value item = convert(values[i]);
         bool pending = false;
         napi_is_exception_pending(env, &pending);
         if (pending) return nullptr;
@@ -127,6 +163,12 @@ napi_value GetTagValue(napi_env env, CDBDriver& drv, LPCTSTR tags) {
             return nullptr;
     }
     return array;
+}
+
+napi_value GetTagValue(napi_env env, CDBDriver& drv, LPCTSTR tags) {
+    std::vector<SReadValue> values;
+    if (!ReadTagValues(drv, tags, values)) return nullptr;
+    return ReadValuesToValue(env, values);
 }
 
 int SetTagValue(napi_env env, CDBDriver& drv, LPCTSTR tags, napi_value value) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DBDriver.h"
+#include "EncodedValues.h"
 #include "NodeApi.h"
 #include "RtAlarm.h"
 
@@ -33,6 +34,20 @@ private:
     bool m_bArray = false;
     size_t m_nCount = 0;
 };
+
+// The values of a write, encoded on the JavaScript thread, for a write made
+// on another thread.
+void EncodeValues(napi_env env, napi_value value, CEncodedTagValues& out);
+
+// What a read gave: one entry per name, bOk false where the name did not
+// resolve. Any thread; false when the request failed.
+struct SReadValue {
+    bool bOk = false;
+    XVariant value;
+};
+bool ReadTagValues(CDBDriver& drv, LPCTSTR tags, std::vector<SReadValue>& out);
+// The read's result as GetTagValue gives it (null for undefined).
+napi_value ReadValuesToValue(napi_env env, const std::vector<SReadValue>& values);
 
 // The read and write entry points of the addon. A read returns undefined
 // (null here), one value, or an array with one element per name (empty

@@ -106,7 +106,8 @@ CPyTagValues::SEncoded CPyTagValues::Encode(PyObject* obj) {
     return e;
 }
 
-CPyTagValues::CPyTagValues(PyObject* objValues) : m_bList(PyList_Check(objValues)) {
+CPyTagValues::CPyTagValues(PyObject* objValues) {
+    m_bList = PyList_Check(objValues);
     if (!m_bList) {
         m_whole = Encode(objValues);
         return;
@@ -115,20 +116,6 @@ CPyTagValues::CPyTagValues(PyObject* objValues) : m_bList(PyList_Check(objValues
     m_items.reserve(static_cast<size_t>(n));
     for (Py_ssize_t i = 0; i < n; i++)
         m_items.push_back(Encode(PyList_GET_ITEM(objValues, i)));
-}
-
-bool CPyTagValues::Append(size_t i, BYTE* buf, size_t& nLen, size_t nMax) const {
-    const SEncoded* e = nullptr;
-    if (i == kWholeValue) {
-        if (m_bList) return false;  // a list is not one value
-        e = &m_whole;
-    } else if (m_bList && i < m_items.size()) {
-        e = &m_items[i];
-    }
-    if (e == nullptr || !e->bOk || nLen > nMax || nMax - nLen < e->bytes.size()) return false;
-    memcpy(buf + nLen, e->bytes.data(), e->bytes.size());
-    nLen += e->bytes.size();
-    return true;
 }
 
 PyObject* GetTagValue(CDBDriver& drv, LPCTSTR tags) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DBDriver.h"
+#include "EncodedValues.h"
 
 // A new object for the value: int, float, bool or str by its type, None for
 // a type without a Python form. Null, with UnicodeDecodeError set, for a
@@ -29,22 +30,12 @@ bool ObjToBuf(PyObject* obj, BYTE* buf, size_t& nLen, size_t nMax);
 
 // The values of a write, encoded while the lock is held, so that the core
 // can build its request without it.
-class CPyTagValues : public ITagValues {
+class CPyTagValues : public CEncodedTagValues {
 public:
     explicit CPyTagValues(PyObject* objValues);
-    bool IsList() const override { return m_bList; }
-    size_t Count() const override { return m_items.size(); }
-    bool Append(size_t i, BYTE* buf, size_t& nLen, size_t nMax) const override;
 
 private:
-    struct SEncoded {
-        bool bOk = false;
-        std::string bytes;
-    };
     static SEncoded Encode(PyObject* obj);
-    bool m_bList;
-    SEncoded m_whole;
-    std::vector<SEncoded> m_items;
 };
 
 // The read and write entry points of the Python module. They release the

@@ -1,8 +1,11 @@
-// The Node addon QxDBAccess.node: the class DBCore and the driver objects
-// that its GetDriver makes.
+// The Node addon QxDBAccess.node: the class DBCore (the driver objects that
+// its GetDriver makes are in NodeDriver.cpp).
 #include <memory>
+#include <string>
 
+#include "NodeAsync.h"
 #include "NodeDBCore.h"
+#include "NodeDriver.h"
 #include "NodeValue.h"
 
 namespace {
@@ -10,7 +13,6 @@ namespace {
 const size_t kHostBuf = 128;
 const size_t kUserBuf = 36;
 const size_t kNameBuf = 128;
-const size_t kTagsBuf = 2048;
 
 // Per environment (the main thread and every worker load the addon).
 struct SInstance {
@@ -22,51 +24,6 @@ void FinalizeInstance(napi_env env, void* data, void*) {
     if (inst->constructor != nullptr) napi_delete_reference(env, inst->constructor);
     delete inst;
 }
-
-// What a driver object's four functions share: a hold on the driver and
-// its DbCore. Each function carries the DBCore object in a property of its
-// own, so that the DBCore lives while any of them can be called, and goes
-// in the same collection as the last of them. The last of the four to be
-// collected lets go of the hold.
-struct SDrvHold {
-    std::shared_ptr<CDBDriver> drv;
-    DbCore* core = nullptr;
-    int nFunctions = 0;
-};
-
-void FinalizeDrvFunction(napi_env, void* data, void*) {
-    SDrvHold* hold = static_cast<SDrvHold*>(data);
-    if (--hold->nFunctions == 0) delete hold;
-}
-
-napi_value Undefined(napi_env env) {
-    napi_value u = nullptr;
-    napi_get_undefined(env, &u);
-    return u;
-}
-
-napi_value Number(napi_env env, int n) {
-    napi_value v = nullptr;
-    return NapiOk(env, napi_create_int32(env, n, &v)) ? v : nullptr;
-}
-
-// A string argument into a buffer of n bytes, cut to n - 1.
-bool GetString(napi_env env, napi_value v, char* buf, size_t n) {
-    size_t len = 0;
-    return NapiOk(env, napi_get_value_string_utf8(env, v, buf, n, &len));
-}
-
-// The arguments of a call: up to N of them, their count, this, the data.
-template <size_t N>
-struct SArgs {
-    napi_value argv[N];
-    size_t argc = N;
-    napi_value self = nullptr;
-    void* data = nullptr;
-    bool Get(napi_env env, napi_callback_info info) {
-        return NapiOk(env, napi_get_cb_info(env, info, &argc, argv, &self, &data));
-    }
-};
 
 DbCore* Unwrap(napi_env env, napi_value self) {
     void* p = nullptr;
@@ -99,114 +56,31 @@ napi_value New(napi_env env, napi_callback_info info) {
     return a.self;
 }
 
+// The three arguments of a connect.
+struct SLogin {
+    char host[kHostBuf], user[kUserBuf], password[kUserBuf];
+    bool Get(napi_env env, const napi_value* argv) {
+        return GetString(env, argv[0], host, sizeof host) &&
+               GetString(env, argv[1], user, sizeof user) &&
+               GetString(env, argv[2], password, sizeof password);
+    }
+};
+
 napi_value Connect(napi_env env, napi_callback_info info) {
     SArgs<3> a;
     if (!a.Get(env, info)) return nullptr;
     DbCore* core = Unwrap(env, a.self);
     if (core == nullptr) return nullptr;
     if (a.argc < 3) return Number(env, -3);
-    char host[kHostBuf], user[kUserBuf], password[kUserBuf];
-    if (!GetString(env, a.argv[0], host, sizeof host) ||
-        !GetString(env, a.argv[1], user, sizeof user) ||
-        !GetString(env, a.argv[2], password, sizeof password))
-        return nullptr;
-    CString strHost(host);
-    int ret = core->_Connect(strHost, user, password);
+    SLogin login;
+    if (!login.Get(env, a.argv)) return nullptr;
+    int ret = core->_Connect(CString(login.host), login.user, login.password);
     if (ret == 0) core->HoldEventLoop();
     return Number(env, ret);
 }
 
 napi_value KeepALive(napi_env env, napi_callback_info) {
     return Undefined(env);
-}
-
-// A driver function's call: its arguments and the hold in its data.
-template <size_t N>
-struct SDrvCall : SArgs<N> {
-    SDrvHold* Hold() const { return static_cast<SDrvHold*>(this->data); }
-};
-
-// The names argument, in core text.
-bool TagsArg(napi_env env, napi_value v, CString& tags) {
-    char buf[kTagsBuf];
-    if (!GetString(env, v, buf, sizeof buf)) return false;
-    tags = TagNamesFromUtf8(buf);
-    return true;
-}
-
-napi_value DrvSetTagNotify(napi_env env, napi_callback_info info) {
-    SDrvCall<1> a;
-    if (!a.Get(env, info)) return nullptr;
-    if (a.argc >= 1) SetCBFunc(*a.Hold()->core, *a.Hold()->drv, a.argv[0]);
-    return Undefined(env);
-}
-
-napi_value DrvConnectTag(napi_env env, napi_callback_info info) {
-    SDrvCall<1> a;
-    CString tags;
-    if (!a.Get(env, info)) return nullptr;
-    if (a.argc < 1) return Undefined(env);
-    if (!TagsArg(env, a.argv[0], tags)) return nullptr;
-    a.Hold()->drv->_ConnectTag(tags);
-    return Undefined(env);
-}
-
-napi_value DrvGetTagValue(napi_env env, napi_callback_info info) {
-    SDrvCall<1> a;
-    CString tags;
-    if (!a.Get(env, info)) return nullptr;
-    if (a.argc < 1) return Undefined(env);
-    if (!TagsArg(env, a.argv[0], tags)) return nullptr;
-    napi_value v = GetTagValue(env, *a.Hold()->drv, tags);
-    return v != nullptr ? v : Undefined(env);
-}
-
-napi_value DrvSetTagValue(napi_env env, napi_callback_info info) {
-    SDrvCall<2> a;
-    CString tags;
-    if (!a.Get(env, info)) return nullptr;
-    if (a.argc < 2) return Number(env, -3);
-    if (!TagsArg(env, a.argv[0], tags)) return nullptr;
-    return Number(env, SetTagValue(env, *a.Hold()->drv, tags, a.argv[1]));
-}
-
-// A plain object with the four driver functions, each finding the driver
-// in its own data, so that a function detached from the object works.
-napi_value MakeDriverObject(napi_env env, std::shared_ptr<CDBDriver> drv, DbCore* core,
-                            napi_value coreObj) {
-    static const struct {
-        const char* name;
-        napi_callback cb;
-    } kFunctions[] = {{"SetTagNotify", DrvSetTagNotify},
-                      {"ConnectTag", DrvConnectTag},
-                      {"GetTagValue", DrvGetTagValue},
-                      {"SetTagValue", DrvSetTagValue}};
-    napi_value obj, key;
-    if (!NapiOk(env, napi_create_object(env, &obj)) ||
-        !NapiOk(env, napi_create_symbol(env, nullptr, &key)))
-        return nullptr;
-    SDrvHold* hold = new SDrvHold;
-    hold->drv = std::move(drv);
-    hold->core = core;
-    const napi_property_descriptor keep = {nullptr, key,     nullptr,      nullptr,
-                                           nullptr, coreObj, napi_default, nullptr};
-    napi_property_descriptor props[4];
-    for (size_t i = 0; i < 4; i++) {
-        napi_value fn;
-        if (!NapiOk(env, napi_create_function(env, kFunctions[i].name, NAPI_AUTO_LENGTH,
-                                              kFunctions[i].cb, hold, &fn)) ||
-            !NapiOk(env,
-                    napi_add_finalizer(env, fn, hold, FinalizeDrvFunction, nullptr, nullptr))) {
-            if (hold->nFunctions == 0) delete hold;
-            return nullptr;
-        }
-        hold->nFunctions++;
-        if (!NapiOk(env, napi_define_properties(env, fn, 1, &keep))) return nullptr;
-        props[i] = napi_property_descriptor{
-            kFunctions[i].name, nullptr, nullptr, nullptr, nullptr, fn, napi_default, nullptr};
-    }
-    if (!NapiOk(env, napi_define_properties(env, obj, 4, props))) return nullptr;
-    return obj;
 }
 
 napi_value GetDriver(napi_env env, napi_callback_info info) {
@@ -238,21 +112,243 @@ napi_value SetRtAlarmNotify(napi_env env, napi_callback_info info) {
     return Number(env, ret);
 }
 
+// The promise versions of the blocking methods.
+struct SConnectJob : SNodeJob {
+    SLogin login;
+    int ret = -2;
+    void Execute() override {
+        ret = core->_Connect(CString(login.host), login.user, login.password);
+    }
+    napi_value Result(napi_env env) override {
+        if (ret == 0) core->HoldEventLoop();
+        return Number(env, ret);
+    }
+};
+
+napi_value ConnectAsync(napi_env env, napi_callback_info info) {
+    SArgs<3> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    if (core == nullptr) return nullptr;
+    if (a.argc < 3) return Resolved(env, Number(env, -3));
+    SConnectJob* job = new SConnectJob;
+    if (!job->login.Get(env, a.argv)) {
+        delete job;
+        return nullptr;
+    }
+    return QueueJob(env, *core, job);
+}
+
+struct SGetDriverJob : SNodeJob {
+    std::string name;
+    std::shared_ptr<CDBDriver> drv;
+    void Execute() override { drv = core->_GetDriver(CUTF82T(name.c_str())); }
+    napi_value Result(napi_env env) override {
+        napi_value self;
+        if (!drv || !NapiOk(env, napi_get_reference_value(env, core->m_wrapper, &self)))
+            return nullptr;
+        return MakeDriverObject(env, std::move(drv), core, self);
+    }
+};
+
+napi_value GetDriverAsync(napi_env env, napi_callback_info info) {
+    SArgs<1> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    if (core == nullptr) return nullptr;
+    if (a.argc < 1) return Resolved(env, Undefined(env));
+    char name[kNameBuf];
+    if (!GetString(env, a.argv[0], name, sizeof name)) return nullptr;
+    SGetDriverJob* job = new SGetDriverJob;
+    job->name = name;
+    return QueueJob(env, *core, job);
+}
+
+struct SAlarmJob : SNodeJob {
+    SNodeCallback* cb = nullptr;
+    bool notifyExisting = false;
+    int ret = -2;
+    // The replay reaches the function through the deliveries, in order
+    // before the alarms pushed after it.
+    void Execute() override { ret = core->_SetRtAlarmNotify(cb, notifyExisting); }
+    napi_value Result(napi_env env) override {
+        if (ret != 0) core->DropCallback(cb);
+        return Number(env, ret);
+    }
+};
+
+napi_value SetRtAlarmNotifyAsync(napi_env env, napi_callback_info info) {
+    SArgs<2> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    if (core == nullptr) return nullptr;
+    if (a.argc < 2) return Resolved(env, Number(env, -3));
+    bool notifyExisting = false;
+    if (!NapiOk(env, napi_get_value_bool(env, a.argv[1], &notifyExisting))) return nullptr;
+    if (core->m_rtAlarmNotifyFn.load() != nullptr) return Resolved(env, Number(env, -1));
+    SNodeCallback* cb = core->KeepCallback(a.argv[0]);
+    if (cb == nullptr) return Resolved(env, Number(env, -3));
+    SAlarmJob* job = new SAlarmJob;
+    job->cb = cb;
+    job->notifyExisting = notifyExisting;
+    return QueueJob(env, *core, job);
+}
+
+// The additions: the connection's state, reconnect, and the deliveries'
+// back-pressure.
+napi_value Disconnect(napi_env env, napi_callback_info info) {
+    SArgs<0> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    if (core == nullptr) return nullptr;
+    core->_Disconnect();
+    return Undefined(env);
+}
+
+napi_value IsConnected(napi_env env, napi_callback_info info) {
+    SArgs<0> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    return core != nullptr ? Boolean(env, core->IsConnected()) : nullptr;
+}
+
+napi_value MakeString(napi_env env, const std::string& text) {
+    napi_value v;
+    return NapiOk(env, napi_create_string_utf8(env, text.data(), text.size(), &v)) ? v : nullptr;
+}
+
+napi_value LastError(napi_env env, napi_callback_info info) {
+    SArgs<0> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    return core != nullptr ? MakeString(env, core->LastError()) : nullptr;
+}
+
+napi_value GetState(napi_env env, napi_callback_info info) {
+    SArgs<0> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    return core != nullptr ? MakeString(env, DBStateName(core->GetState())) : nullptr;
+}
+
+napi_value SetStateNotify(napi_env env, napi_callback_info info) {
+    SArgs<1> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    if (core == nullptr) return nullptr;
+    if (a.argc < 1) return Boolean(env, false);
+    // The first registration stays; anything but a function registers nothing.
+    SNodeCallback* cb = core->m_bStateFn ? nullptr : core->KeepCallback(a.argv[0]);
+    if (cb == nullptr) return Boolean(env, false);
+    core->m_bStateFn = core->SetStateNotifyFn(cb);
+    return Boolean(env, true);
+}
+
+// An optional number property of opts, in [0, 2^31).
+bool IntOption(napi_env env, napi_value opts, const char* name, int& out) {
+    bool has = false;
+    napi_value v;
+    if (!NapiOk(env, napi_has_named_property(env, opts, name, &has)) || !has) return true;
+    if (!NapiOk(env, napi_get_named_property(env, opts, name, &v))) return false;
+    napi_valuetype t;
+    if (!NapiOk(env, napi_typeof(env, v, &t))) return false;
+    if (t == napi_undefined) return true;
+    double d = 0;
+    if (t != napi_number || !NapiOk(env, napi_get_value_double(env, v, &d)) || !(d >= 0)) {
+        napi_throw_range_error(env, nullptr,
+                               (std::string(name) + " must be a number, not negative").c_str());
+        return false;
+    }
+    out = d > 2147483647.0 ? 2147483647 : static_cast<int>(d);
+    return true;
+}
+
+bool BoolOption(napi_env env, napi_value opts, const char* name, bool& out) {
+    bool has = false;
+    napi_value v;
+    if (!NapiOk(env, napi_has_named_property(env, opts, name, &has)) || !has) return true;
+    return NapiOk(env, napi_get_named_property(env, opts, name, &v)) &&
+           NapiOk(env, napi_coerce_to_bool(env, v, &v)) &&
+           NapiOk(env, napi_get_value_bool(env, v, &out));
+}
+
+napi_value SetAutoReconnect(napi_env env, napi_callback_info info) {
+    SArgs<1> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    if (core == nullptr) return nullptr;
+    SReconnectSettings s;
+    s.bEnabled = true;
+    napi_valuetype t = napi_undefined;
+    if (a.argc >= 1 && !NapiOk(env, napi_typeof(env, a.argv[0], &t))) return nullptr;
+    if (t == napi_object) {
+        napi_value o = a.argv[0];
+        if (!BoolOption(env, o, "enabled", s.bEnabled) ||
+            !IntOption(env, o, "initialDelay", s.nInitialDelayMs) ||
+            !IntOption(env, o, "maxDelay", s.nMaxDelayMs) ||
+            !IntOption(env, o, "maxAttempts", s.nMaxAttempts) ||
+            !BoolOption(env, o, "replayAlarms", s.bReplayAlarms))
+            return nullptr;
+    } else if (t != napi_undefined) {
+        napi_throw_type_error(env, nullptr, "the settings must be an object");
+        return nullptr;
+    }
+    core->SetAutoReconnect(s);
+    return Undefined(env);
+}
+
+napi_value PauseDelivery(napi_env env, napi_callback_info info) {
+    SArgs<0> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    if (core == nullptr) return nullptr;
+    core->m_bPaused = true;
+    return Undefined(env);
+}
+
+napi_value ResumeDelivery(napi_env env, napi_callback_info info) {
+    SArgs<0> a;
+    if (!a.Get(env, info)) return nullptr;
+    DbCore* core = Unwrap(env, a.self);
+    if (core == nullptr) return nullptr;
+    core->ResumeDelivery(env);
+    return Undefined(env);
+}
+
 }  // namespace
 
 namespace DbCoreClass {
 
 napi_value Init(napi_env env, napi_value exports) {
-    napi_property_descriptor props[] = {
-        {"Connect", nullptr, Connect, nullptr, nullptr, nullptr, napi_default, nullptr},
-        {"KeepALive", nullptr, KeepALive, nullptr, nullptr, nullptr, napi_default, nullptr},
-        {"GetDriver", nullptr, GetDriver, nullptr, nullptr, nullptr, napi_default, nullptr},
-        {"SetRtAlarmNotify", nullptr, SetRtAlarmNotify, nullptr, nullptr, nullptr, napi_default,
-         nullptr},
+    static const struct {
+        const char* name;
+        napi_callback cb;
+    } kMethods[] = {
+        {"Connect", Connect},
+        {"KeepALive", KeepALive},
+        {"GetDriver", GetDriver},
+        {"SetRtAlarmNotify", SetRtAlarmNotify},
+        {"ConnectAsync", ConnectAsync},
+        {"GetDriverAsync", GetDriverAsync},
+        {"SetRtAlarmNotifyAsync", SetRtAlarmNotifyAsync},
+        {"Disconnect", Disconnect},
+        {"IsConnected", IsConnected},
+        {"LastError", LastError},
+        {"GetState", GetState},
+        {"SetStateNotify", SetStateNotify},
+        {"SetAutoReconnect", SetAutoReconnect},
+        {"PauseDelivery", PauseDelivery},
+        {"ResumeDelivery", ResumeDelivery},
     };
+    const size_t kCount = sizeof kMethods / sizeof kMethods[0];
+    napi_property_descriptor props[kCount];
+    for (size_t i = 0; i < kCount; i++) {
+        props[i] = napi_property_descriptor{kMethods[i].name, nullptr, kMethods[i].cb, nullptr,
+                                            nullptr,          nullptr, napi_default,   nullptr};
+    }
     napi_value cls;
-    if (!NapiOk(env,
-                napi_define_class(env, "DBCore", NAPI_AUTO_LENGTH, New, nullptr, 4, props, &cls)))
+    if (!NapiOk(env, napi_define_class(env, "DBCore", NAPI_AUTO_LENGTH, New, nullptr, kCount, props,
+                                       &cls)))
         return nullptr;
     SInstance* inst = new SInstance;
     if (!NapiOk(env, napi_create_reference(env, cls, 1, &inst->constructor)) ||

@@ -58,7 +58,7 @@ test('against the simulator', async (t) => {
     const a = db.GetDriver('PLC1');
     const b = db.GetDriver('PLC1');
     assert.notEqual(a, b);
-    assert.deepEqual(Object.keys(a), []); // four non-enumerable functions
+    assert.deepEqual(Object.keys(a), []); // non-enumerable functions only
     for (const name of ['SetTagNotify', 'ConnectTag', 'GetTagValue', 'SetTagValue']) {
       const d = Object.getOwnPropertyDescriptor(a, name);
       assert.equal(typeof d.value, 'function');

@@ -23,3 +23,50 @@ const sub: number = db.SetRtAlarmNotify(
   true,
 );
 console.log(sub);
+
+// The additions: state, reconnect, the promise methods and the Client.
+import { Client, ClientDriver, Watch, TagChange, Alarm, State, QxdbError } from '../../../../index';
+
+async function useAsync(): Promise<void> {
+  const connected: boolean = db.IsConnected();
+  const why: string = db.LastError();
+  const state: State = db.GetState();
+  db.SetStateNotify((s: State) => console.log(s));
+  db.SetAutoReconnect({ initialDelay: 100, maxDelay: 5000, maxAttempts: 10, replayAlarms: true });
+  const code2: number = await db.ConnectAsync('127.0.0.1:4100', 'operator', 'op123');
+  const d2: Driver | undefined = await db.GetDriverAsync('PLC1');
+  if (d2 !== undefined) {
+    const ok: boolean = await d2.ConnectTagAsync('a');
+    const v = await d2.GetTagValueAsync('a');
+    const w: number = await d2.SetTagValueAsync('a', 1);
+    console.log(ok, v, w);
+  }
+  db.Disconnect();
+  console.log(connected, why, state, code2);
+
+  const client: Client = await Client.connect('127.0.0.1:4100', 'operator', 'op123', {
+    reconnect: true,
+    maxDelay: 10000,
+  });
+  client.on('state', (s: State) => console.log(s));
+  client.on('alarm', (a: Alarm) => console.log(a.tag, a.time.getTime(), a.limit));
+  const drv2: ClientDriver = client.driver('PLC1');
+  const value = await drv2.read('i4');
+  await drv2.write(['i4', 'r8'], [1, 2.5]);
+  const watch: Watch = drv2.watch(['i4'], { maxSize: 100, overflow: 'coalesce' });
+  await watch.ready();
+  watch.on('change', (c: TagChange) => console.log(c.tag, c.value));
+  for await (const change of watch) {
+    console.log(change.driver, change.value, watch.coalesced, watch.dropped);
+    break;
+  }
+  for await (const alarm of client.alarms({ overflow: 'block' })) console.log(alarm.status);
+  try {
+    await drv2.write('i4', 'x');
+  } catch (e) {
+    if (e instanceof QxdbError) console.log(e.code);
+  }
+  console.log(value, client.state, client.connected, client.lastError);
+  client.close();
+}
+void useAsync;
