@@ -6,7 +6,7 @@ they wait on the server; callbacks run on the connection's receive thread.
 """
 
 import datetime
-from typing import Callable, List, Literal, Optional, Tuple, Union
+from typing import Any, Callable, List, Literal, Optional, Tuple, Union
 
 Value = Union[int, float, bool, str]
 """A tag value as scripts see it: int, float, bool or str."""
@@ -22,10 +22,6 @@ RtAlarmNotify = Callable[
 a real-time alarm. Times are naive local datetimes; evttm is almtm when the
 alarm has no event time, and has_event is then 0. Texts the project's lists
 lack are "???"."""
-
-TagBatchNotify = Callable[[str, List[Tuple[str, Optional[Value]]]], object]
-"""fn(driver, [(tag, value), ...]): the changes of this driver that one read
-of the notification connection brought, in order."""
 
 State = Literal["unconnected", "connecting", "connected", "reconnecting", "closed"]
 
@@ -124,12 +120,16 @@ class Driver:
         ConnectTag). The first registration of a driver stays; later ones
         change nothing. Raises TypeError "parameter must be callable".
         """
-    def SetTagBatchNotify(self, fn: TagBatchNotify, /) -> None:
+    def SetTagBatchNotify(self, fn: Callable[[str, List[Any]], object],
+                          item_type: Optional[type] = None, /) -> None:
         """Tag Value Change Batch Notify Function
 
-        As SetTagNotify, but fn is called once per read of the notification
-        connection with this driver's changes in it, as a list of (tag,
-        value) pairs in order. It takes the driver's one callback place.
+        As SetTagNotify, but fn(driver, changes) is called once per read of
+        the notification connection with this driver's changes in it, in
+        order: (tag, value) pairs, or with item_type (a tuple type without
+        fields of its own, such as a named tuple) item_type(driver, tag,
+        value) items. It takes the driver's one callback place. Raises
+        TypeError for another item_type.
         """
     def ConnectTag(self, szTag: str, /) -> int:
         """Connect Tag

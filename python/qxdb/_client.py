@@ -77,7 +77,7 @@ class Driver:
     def _get(self) -> QxDBAccess.Driver:  # worker thread
         if self._native is None:
             native = self._conn._db.GetDriver(self.name)
-            native.SetTagBatchNotify(self._conn._batch_fn)
+            native.SetTagBatchNotify(self._conn._batch_fn, TagChange)
             self._native = native
         return self._native
 
@@ -144,26 +144,28 @@ class Driver:
 
 
 def _batch_fn(ref: "weakref.ReferenceType[Connection]", driver: str,
-              pairs: List[Any]) -> None:  # receive thread
+              changes: List[TagChange]) -> None:  # receive thread
     conn = ref()
     if conn is None:
+        return
+    only = conn._only.get(driver)
+    if only is not None:
+        # One watch has every tag advised on this driver: all of it is its.
+        only.put_many(changes)
         return
     routes = conn._routes.get(driver)
     if not routes:
         return
     out: Dict[Watch, List[TagChange]] = {}
-    for tag, value in pairs:
-        watches = routes.get(tag)
-        if watches:
-            change = TagChange(driver, tag, value)
-            for w in watches:
-                batch = out.get(w)
-                if batch is None:
-                    out[w] = [change]
-                else:
-                    batch.append(change)
-    for w, changes in out.items():
-        w.put_many(changes)
+    for change in changes:
+        for w in routes.get(change[1], ()):
+            batch = out.get(w)
+            if batch is None:
+                out[w] = [change]
+            else:
+                batch.append(change)
+    for w, batch in out.items():
+        w.put_many(batch)
 
 
 def _alarm_fn(ref: "weakref.ReferenceType[Connection]", *args: Any) -> None:
@@ -193,6 +195,10 @@ class Connection:
         # driver -> tag -> watches; replaced whole, never changed in place:
         # the receive thread reads it without a lock.
         self._routes: Dict[str, Dict[str, Sequence[Watch]]] = {}
+        # driver -> the one watch of it, when it has all the tags ever
+        # advised on it (replaced whole as well).
+        self._only: Dict[str, Watch] = {}
+        self._advised: Dict[str, Set[str]] = {}
         self._alarm_streams: Set[Stream[Alarm]] = set()
         self._state_streams: Set[Stream[str]] = set()
         self._alarm_setup: Optional["asyncio.Future[Any]"] = None
@@ -321,7 +327,8 @@ class Connection:
         tags = routes.setdefault(w.driver.name, {})
         for name in w.tags:
             tags[name] = tuple(tags.get(name, ())) + (w,)
-        self._routes = routes
+        self._advised.setdefault(w.driver.name, set()).update(w.tags)
+        self._publish(routes, w.driver.name)
 
     def _unroute(self, w: Watch) -> None:
         routes = {d: dict(tags) for d, tags in self._routes.items()}
@@ -332,7 +339,21 @@ class Connection:
                 tags[name] = rest
             else:
                 tags.pop(name, None)
+        self._publish(routes, w.driver.name)
+
+    def _publish(self, routes: Dict[str, Dict[str, Sequence[Watch]]], driver: str) -> None:
+        only = dict(self._only)
+        only.pop(driver, None)
+        watches = {w for ws in routes.get(driver, {}).values() for w in ws}
+        if len(watches) == 1:
+            w = next(iter(watches))
+            if set(w.tags) == self._advised.get(driver):
+                only[driver] = w
+        # The fast path goes first, so that no change meets neither.
+        if driver not in only:
+            self._only = only
         self._routes = routes
+        self._only = only
 
 
 class _Connecting:

@@ -47,8 +47,10 @@ class Stream(Generic[T]):
         self._loop = loop
         self._key = key
         self._lock = threading.Lock()
-        self._room = threading.Condition(self._lock)
+        self._room_cv = threading.Condition(self._lock)
+        self._blocked = False  # a producer waits for room
         self._items: Deque[T] = collections.deque()
+        self._taken: Deque[T] = collections.deque()  # the consumer's, read without the lock
         # Coalesce: once full, the newest item of each key, in first-seen
         # order. Everything in _items came before everything here, so each
         # key's items still arrive in order and its newest arrives last.
@@ -67,18 +69,21 @@ class Stream(Generic[T]):
 
     # Producer side: any thread.
 
+    def _room(self) -> int:
+        return self.maxsize - len(self._items) - len(self._taken)
+
     def put_many(self, items: List[T]) -> None:
         with self._lock:
             if self._closed:
                 return
             queue = self._items
-            if not self._over and len(queue) + len(items) <= self.maxsize:
+            if not self._over and len(items) <= self._room():
                 queue.extend(items)
             elif self.overflow == "coalesce":
                 key = self._key
                 over = self._over
                 for item in items:
-                    if not over and len(queue) < self.maxsize:
+                    if not over and self._room() > 0:
                         queue.append(item)
                         continue
                     k = key(item)  # type: ignore[misc]
@@ -87,15 +92,19 @@ class Stream(Generic[T]):
                     over[k] = item
             elif self.overflow == "drop-oldest":
                 for item in items:
-                    if len(queue) >= self.maxsize:
-                        queue.popleft()
+                    if self._room() <= 0:
+                        if queue:
+                            queue.popleft()
+                        else:
+                            self._taken.popleft()  # the consumer has not read it yet
                         self.dropped += 1
                     queue.append(item)
             else:
                 for item in items:
-                    while len(queue) >= self.maxsize and not self._closed:
+                    while self._room() <= 0 and not self._closed:
                         self._wake_locked()
-                        self._room.wait(0.1)  # the interpreter lock is let go meanwhile
+                        self._blocked = True
+                        self._room_cv.wait(0.1)  # the interpreter lock is let go meanwhile
                     if self._closed:
                         return
                     queue.append(item)
@@ -114,8 +123,9 @@ class Stream(Generic[T]):
             self._error = error
             if discard:
                 self._items.clear()
+                self._taken.clear()
                 self._over.clear()
-            self._room.notify_all()
+            self._room_cv.notify_all()
             self._wake_locked()
 
     @property
@@ -124,7 +134,7 @@ class Stream(Generic[T]):
 
     def __len__(self) -> int:
         with self._lock:
-            return len(self._items) + len(self._over)
+            return len(self._items) + len(self._taken) + len(self._over)
 
     def _wake_locked(self) -> None:
         fut = self._waiter
@@ -136,23 +146,40 @@ class Stream(Generic[T]):
         except RuntimeError:
             pass  # the loop has closed: nobody waits any more
 
-    # Consumer side: the event loop.
+    # Consumer side: the event loop. Items move to _taken a whole queue at
+    # a time, so that most reads take no lock; they still count against
+    # maxsize until read.
 
-    def _pop_locked(self) -> Any:
+    def _refill_locked(self) -> bool:
         if self._items:
-            item = self._items.popleft()
-            if self.overflow == "block":
-                self._room.notify()
-            return item
-        key = next(iter(self._over))
-        return self._over.pop(key)
+            self._items, self._taken = self._taken, self._items
+        elif self._over:
+            self._taken.extend(self._over.values())
+            self._over.clear()
+        else:
+            return False
+        return True
+
+    def _after_read(self) -> None:
+        if self._blocked:
+            with self._lock:
+                self._blocked = False
+                self._room_cv.notify_all()
 
     async def get(self) -> T:
         """The next item; StopAsyncIteration once closed and drained."""
         while True:
+            if self._taken:
+                try:
+                    item = self._taken.popleft()
+                except IndexError:  # dropped for room meanwhile
+                    continue
+                if self._blocked:
+                    self._after_read()
+                return item
             with self._lock:
-                if self._items or self._over:
-                    return self._pop_locked()
+                if self._refill_locked():
+                    continue
                 if self._closed:
                     if self._error is not None:
                         raise self._error
@@ -162,19 +189,15 @@ class Stream(Generic[T]):
 
     async def batch(self) -> List[T]:
         """Everything queued, at least one item (waits for it)."""
-        first = await self.get()
+        out = [await self.get()]
         with self._lock:
-            out = [first]
-            out.extend(self._items)
-            self._items.clear()
-            out.extend(self._over.values())
-            self._over.clear()
-            if self.overflow == "block":
-                self._room.notify_all()
+            while self._taken or self._refill_locked():
+                out.extend(self._taken)
+                self._taken.clear()
+        self._after_read()
         return out
 
     def __aiter__(self) -> "Stream[T]":
         return self
 
-    async def __anext__(self) -> T:
-        return await self.get()
+    __anext__ = get

@@ -36,6 +36,7 @@
 
 #include "ClientSock.h"
 #include "DBState.h"
+#include "ReqMutex.h"
 #include "DBDriver.h"
 #include "FileInfo.h"
 #include "NotifyBatch.h"
@@ -55,10 +56,6 @@ struct SDriverSlot {
     SDriverSlot(const SDriverSlot& o) : p(o.p.load()) {}
 };
 
-// The request lock: timed, so that a request can give up while the receive
-// thread holds it to restore the connection.
-typedef std::recursive_timed_mutex CReqMutex;
-
 class CDBCore : public CClientSock, public INotifyTags {
 public:
     CDBCore();
@@ -72,6 +69,8 @@ public:
     int _Connect(LPCTSTR szHost, const char* szUserName, const char* szPassword);
     void _Disconnect();
     bool IsConnected() const { return m_bConnect; }
+    // Connected and in use: not while a connect or a reconnect is under way.
+    bool IsUp() const { return m_bConnect && GetState() == kStateConnected; }
     EDBState GetState() const { return static_cast<EDBState>(m_state.load()); }
 
     // Reconnect settings, clamped; they apply from the next loss on.

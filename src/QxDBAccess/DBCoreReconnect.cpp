@@ -17,10 +17,7 @@ double Jitter() {
 CRequestHold::CRequestHold(CDBCore& core) : m_core(core) {
     const bool bOwn = core.OnReceiveThread();
     auto restoring = [&] { return !bOwn && core.m_state.load() == kStateReconnecting; };
-    for (;;) {
-        if (restoring()) return;
-        if (core.m_reqLock.try_lock_for(std::chrono::milliseconds(20))) break;
-    }
+    if (restoring() || !core.m_reqLock.LockUnless(restoring)) return;
     if (restoring()) {
         core.m_reqLock.unlock();
         return;

@@ -21,6 +21,7 @@ void ReleasePyTagNotify(void* p) {
     PyGILState_STATE s = PyGILState_UNLOCKED;
     if (!bHeld) s = PyGILState_Ensure();
     Py_XDECREF(h->fn);
+    Py_XDECREF(reinterpret_cast<PyObject*>(h->itemType));
     Py_XDECREF(h->drvName);
     for (PyObject* o : h->tagNames)
         Py_XDECREF(o);
@@ -78,13 +79,16 @@ void CallReporting(PyObject* fn, PyObject* const* args, size_t n) {
 
 }  // namespace
 
-void SetPyTagNotify(CDBDriver& drv, PyObject* fn, bool bBatch) {
+void SetPyTagNotify(CDBDriver& drv, PyObject* fn, bool bBatch, PyTypeObject* itemType) {
     SPyTagNotify* h = new SPyTagNotify;
     Py_INCREF(fn);
     h->fn = fn;
     h->bBatch = bBatch;
+    Py_XINCREF(itemType);
+    h->itemType = itemType;
     if (!drv.SetTagNotifyFn(h, ReleasePyTagNotify)) {
         Py_DECREF(fn);
+        Py_XDECREF(itemType);
         delete h;
     }
 }
@@ -154,7 +158,21 @@ void CPyDBCore::AddToRun(std::vector<SRun>& runs, CDBDriver& drv, SPyTagNotify& 
         run = &runs.back();
     }
     PyObject* obj = ValueToObjLenient(value);
-    PyObject* pair = obj ? PyTuple_Pack(2, tagName, obj) : nullptr;
+    PyObject* pair = nullptr;
+    if (obj != nullptr && h.itemType != nullptr) {
+        // As tuple's own constructor makes an instance of a subtype.
+        pair = h.itemType->tp_alloc(h.itemType, 3);
+        if (pair != nullptr) {
+            Py_INCREF(h.drvName);
+            Py_INCREF(tagName);
+            PyTuple_SET_ITEM(pair, 0, h.drvName);
+            PyTuple_SET_ITEM(pair, 1, tagName);
+            PyTuple_SET_ITEM(pair, 2, obj);
+            obj = nullptr;  // the item has it
+        }
+    } else if (obj != nullptr) {
+        pair = PyTuple_Pack(2, tagName, obj);
+    }
     Py_XDECREF(obj);
     if (pair == nullptr || PyList_Append(run->pairs, pair) != 0) PyErr_Clear();
     Py_XDECREF(pair);

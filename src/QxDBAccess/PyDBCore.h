@@ -17,17 +17,21 @@
 // A driver's tag-change callback as the module keeps it: the callable and
 // the name objects it is called with, each made once, on first use, by the
 // receive thread under the interpreter lock. The driver owns it. A batch
-// callback is called once per read with the list of (tag, value) pairs of
-// its driver, rather than once per change.
+// callback is called once per read with the list of its driver's changes,
+// rather than once per change: (tag, value) pairs, or, with an item type
+// (a tuple type), items of that type made of (driver, tag, value).
 struct SPyTagNotify {
     PyObject* fn = nullptr;
     bool bBatch = false;
+    PyTypeObject* itemType = nullptr;
     PyObject* drvName = nullptr;
     std::vector<PyObject*> tagNames;  // by position
 };
 
 // Registers fn (a reference of its own) as drv's callback unless it has one.
-void SetPyTagNotify(CDBDriver& drv, PyObject* fn, bool bBatch = false);
+// itemType (a reference of its own too) only with bBatch; may be null.
+void SetPyTagNotify(CDBDriver& drv, PyObject* fn, bool bBatch = false,
+                    PyTypeObject* itemType = nullptr);
 
 class CPyDBCore : public CDBCore {
 public:

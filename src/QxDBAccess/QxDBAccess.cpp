@@ -148,10 +148,21 @@ PyObject* DrvSetTagNotify(PyObject* self, PyObject* args) {
 }
 
 PyObject* DrvSetTagBatchNotify(PyObject* self, PyObject* args) {
-    PyObject* fn;
-    if (!PyArg_ParseTuple(args, "O:set_callback", &fn)) return nullptr;
+    PyObject *fn, *itemType = nullptr;
+    if (!PyArg_ParseTuple(args, "O|O:set_callback", &fn, &itemType)) return nullptr;
     if (!CheckCallable(fn)) return nullptr;
-    _DrvSetTagBatchNotify(PDrv(self), fn);
+    if (itemType == Py_None) itemType = nullptr;
+    // Items are made as tuple makes its subtypes': a subtype that adds
+    // fields of its own cannot be made so.
+    if (itemType != nullptr &&
+        (!PyType_Check(itemType) ||
+         !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(itemType), &PyTuple_Type) ||
+         reinterpret_cast<PyTypeObject*>(itemType)->tp_basicsize != PyTuple_Type.tp_basicsize)) {
+        PyErr_SetString(PyExc_TypeError,
+                        "item type must be a tuple type without fields of its own");
+        return nullptr;
+    }
+    _DrvSetTagBatchNotify(PDrv(self), fn, reinterpret_cast<PyTypeObject*>(itemType));
     Py_RETURN_NONE;
 }
 

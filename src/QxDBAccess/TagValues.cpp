@@ -170,12 +170,12 @@ bool CDBDriver::ReadBatch(CDBCore* core, STag* const* pTags, size_t n) {
 int CDBDriver::SetTagValue(LPCTSTR tags, const ITagValues& values) {
     CDBCore* core = m_pDBCore;
     if (core == nullptr) return kWriteNotSent;
+    CRequestHold hold(*core);  // the rights are a login's: read under the lock
+    if (!hold) return kWriteNotSent;
     if ((core->m_nRights & kRightWrite) == 0) {
         core->SetLastError("write refused: the user has no write right");
         return kWriteNoRight;
     }
-    CRequestHold hold(*core);
-    if (!hold) return kWriteNotSent;
     std::vector<STag*> reqTags;
     if (!CheckTagIdLocked(tags, reqTags)) return kWriteNotSent;
     if (reqTags.empty()) return kWriteOk;

@@ -209,7 +209,7 @@ napi_value IsConnected(napi_env env, napi_callback_info info) {
     SArgs<0> a;
     if (!a.Get(env, info)) return nullptr;
     DbCore* core = Unwrap(env, a.self);
-    return core != nullptr ? Boolean(env, core->IsConnected()) : nullptr;
+    return core != nullptr ? Boolean(env, core->IsUp()) : nullptr;
 }
 
 napi_value MakeString(napi_env env, const std::string& text) {

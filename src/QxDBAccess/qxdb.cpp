@@ -107,7 +107,7 @@ void _DBDisconnect(void* pDB) {
 }
 
 int _DBIsConnected(void* pDB) {
-    return Core(pDB)->IsConnected() ? 1 : 0;
+    return Core(pDB)->IsUp() ? 1 : 0;
 }
 
 PyObject* _DBLastError(void* pDB) {
@@ -176,7 +176,7 @@ void _DrvSetTagNotify(void* pDrv, PyObject* fn) {
     SetPyTagNotify(*Drv(pDrv)->drv, fn);
 }
 
-void _DrvSetTagBatchNotify(void* pDrv, PyObject* fn) {
+void _DrvSetTagBatchNotify(void* pDrv, PyObject* fn, PyTypeObject* itemType) {
     if (pDrv == nullptr || !Drv(pDrv)->drv->IsAttached()) return;
-    SetPyTagNotify(*Drv(pDrv)->drv, fn, true);
+    SetPyTagNotify(*Drv(pDrv)->drv, fn, true, itemType);
 }

@@ -42,7 +42,8 @@ int _DrvConnectTag(void* pDrv, const char* szTag);
 PyObject* _DrvGetTagValue(void* pDrv, const char* szTag);
 int _DrvSetTagValue(void* pDrv, const char* szTag, PyObject* objValues);
 void _DrvSetTagNotify(void* pDrv, PyObject* fn);
-// fn(driver, [(tag, value), ...]) once per read, for the same changes.
-void _DrvSetTagBatchNotify(void* pDrv, PyObject* fn);
+// fn(driver, [(tag, value), ...]) once per read, for the same changes; with
+// itemType (a tuple type, or null) the items are itemType(driver, tag, value).
+void _DrvSetTagBatchNotify(void* pDrv, PyObject* fn, PyTypeObject* itemType);
 
 #endif  // QX_QXDB_H

@@ -143,7 +143,7 @@ TEST_F(DBCoreReconnectTest, DroppedConnectionIsRestoredWithTheSameDrivers) {
     ASSERT_TRUE(WaitUntil([&] { return core_.Last(1) == 41; }));
 
     sim_->DropAll();
-    ASSERT_TRUE(WaitUntil([&] { return core_.ReconnectAttempts() >= 1 && core_.IsConnected(); }));
+    ASSERT_TRUE(WaitUntil([&] { return core_.States().size() == 4; }));
     EXPECT_EQ(core_.GetState(), kStateConnected);
     const std::vector<EDBState> want = {kStateConnecting, kStateConnected, kStateReconnecting,
                                         kStateConnected};

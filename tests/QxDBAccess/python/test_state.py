@@ -40,6 +40,11 @@ class StateTest(SimTestCase, unittest.TestCase):
             db.SetStateNotify(42)
         with self.assertRaises(TypeError):
             QxDBAccess.Driver().SetTagBatchNotify(42)
+        class Fields(tuple):  # a __dict__ of its own: not made as a tuple is
+            pass
+        for item_type in (dict, Fields, 3):
+            with self.assertRaises(TypeError):
+                QxDBAccess.Driver().SetTagBatchNotify(print, item_type)
 
     def test_a_raising_state_callable_is_reported(self):
         db = QxDBAccess.DBCore()
