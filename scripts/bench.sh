@@ -70,3 +70,5 @@ echo
 PYTHONPATH="$dir/python" /usr/bin/python3 bench/python_bench.py "$dir/sim/qxdb-sim"
 QXDB_ADDON="$PWD/$dir/node/QxDBAccess.node" node bench/node_bench.js "$dir/sim/qxdb-sim" \
   "$dir/node/tsfn_baseline.node"
+PYTHONPATH="$dir/python:$PWD/python" /usr/bin/python3 bench/python_async_bench.py "$dir/sim/qxdb-sim"
+QXDB_ADDON="$PWD/$dir/node/QxDBAccess.node" node bench/node_async_bench.js "$dir/sim/qxdb-sim"
