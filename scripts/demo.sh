@@ -10,7 +10,7 @@ dir=build/plain
 py=/usr/bin/python3
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython3_EXECUTABLE=$py >/dev/null
 cmake --build "$dir" -j"${QX_JOBS:-2}" --target qxdb-sim QxDBAccess QxDBAccess_node >/dev/null
-export PYTHONPATH=$dir/python
+export PYTHONPATH=$dir/python:$PWD/python
 export QXDB_ADDON=$PWD/$dir/node/QxDBAccess.node
 
 out=$(mktemp)
@@ -41,3 +41,9 @@ grep -q raised <<<"$alarms" || { echo "demo: no alarm was raised" >&2; exit 1; }
 echo
 echo "== examples/subscribe.js: live changes for 2 s, in Node"
 node examples/subscribe.js "$addr" 2
+echo
+echo "== examples/async_watch.py: the asyncio API for 2 s"
+$py examples/async_watch.py "$addr" 2
+echo
+echo "== examples/async_watch.js: the Client for 2 s, in Node"
+node examples/async_watch.js "$addr" 2
