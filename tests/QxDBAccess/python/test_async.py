@@ -3,6 +3,7 @@ and alarms across a dropped connection, and the overflow policies of its
 bounded streams."""
 
 import asyncio
+import os
 import unittest
 
 import qxdb
@@ -13,6 +14,17 @@ def run(coro, timeout=20.0):
     async def bounded():
         return await asyncio.wait_for(coro, timeout)
     return asyncio.run(bounded())
+
+
+class PackageTest(unittest.TestCase):
+    @unittest.skipUnless(os.environ.get("QXDB_EXPECT_INSTALLED"), "testing the source tree")
+    def test_installed_beside_the_module(self):
+        import site
+        import QxDBAccess
+        where = os.path.dirname(os.path.dirname(qxdb.__file__))
+        self.assertIn(where, site.getsitepackages())
+        self.assertEqual(where, os.path.dirname(QxDBAccess.__file__))
+        self.assertTrue(os.path.exists(os.path.join(where, "qxdb", "py.typed")))
 
 
 class StreamPolicyTest(unittest.TestCase):
