@@ -15,14 +15,15 @@ import asyncio
 import os
 import statistics
 import sys
-import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "QxDBAccess", "python"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 os.environ["QXDB_SIM"] = sys.argv[1]
 
 import QxDBAccess  # noqa: E402
 import qxdb  # noqa: E402
+from python_bench import callback_rate  # noqa: E402
 from simproc import Sim, make_project  # noqa: E402
 
 N_CHANGES = 1_000_000
@@ -33,26 +34,9 @@ def native_rate(sim):
     db = QxDBAccess.DBCore()
     if db.Connect(sim.host, "operator", "op123") != 0:
         raise SystemExit("connect failed")
-    drv = db.GetDriver("PLC1")
-    done = threading.Event()
-    last = N_CHANGES - 1
-
-    def cb(d, t, v):
-        if v == last:
-            done.set()
-
-    drv.SetTagNotify(cb)
-    drv.ConnectTag("count")
-    rates = []
-    for _ in range(ROUNDS):
-        done.clear()
-        start = time.perf_counter()
-        sim.cmd("storm PLC1 count %d" % N_CHANGES, timeout=120)
-        if not done.wait(120):
-            raise SystemExit("the changes did not all arrive")
-        rates.append(N_CHANGES / (time.perf_counter() - start))
+    rate, _ = callback_rate(sim, db, N_CHANGES, ROUNDS)
     db.Disconnect()
-    return statistics.median(rates)
+    return rate
 
 
 async def companion_rates(sim):

@@ -30,6 +30,13 @@ DbCore* Unwrap(napi_env env, napi_value self) {
     return NapiOk(env, napi_unwrap(env, self, &p)) ? static_cast<DbCore*>(p) : nullptr;
 }
 
+// The arguments of a method call and its DbCore; null (an exception
+// thrown) when either cannot be had.
+template <size_t N>
+DbCore* Begin(napi_env env, napi_callback_info info, SArgs<N>& a) {
+    return a.Get(env, info) ? Unwrap(env, a.self) : nullptr;
+}
+
 void Destructor(napi_env, void* data, void*) {
     delete static_cast<DbCore*>(data);
 }
@@ -68,8 +75,7 @@ struct SLogin {
 
 napi_value Connect(napi_env env, napi_callback_info info) {
     SArgs<3> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     if (a.argc < 3) return Number(env, -3);
     SLogin login;
@@ -85,8 +91,7 @@ napi_value KeepALive(napi_env env, napi_callback_info) {
 
 napi_value GetDriver(napi_env env, napi_callback_info info) {
     SArgs<1> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     if (a.argc < 1) return Undefined(env);
     char name[kNameBuf];
@@ -98,8 +103,7 @@ napi_value GetDriver(napi_env env, napi_callback_info info) {
 
 napi_value SetRtAlarmNotify(napi_env env, napi_callback_info info) {
     SArgs<2> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     if (a.argc < 2) return Number(env, -3);
     bool notifyExisting = false;
@@ -127,8 +131,7 @@ struct SConnectJob : SNodeJob {
 
 napi_value ConnectAsync(napi_env env, napi_callback_info info) {
     SArgs<3> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     if (a.argc < 3) return Resolved(env, Number(env, -3));
     SConnectJob* job = new SConnectJob;
@@ -153,8 +156,7 @@ struct SGetDriverJob : SNodeJob {
 
 napi_value GetDriverAsync(napi_env env, napi_callback_info info) {
     SArgs<1> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     if (a.argc < 1) return Resolved(env, Undefined(env));
     char name[kNameBuf];
@@ -179,8 +181,7 @@ struct SAlarmJob : SNodeJob {
 
 napi_value SetRtAlarmNotifyAsync(napi_env env, napi_callback_info info) {
     SArgs<2> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     if (a.argc < 2) return Resolved(env, Number(env, -3));
     bool notifyExisting = false;
@@ -198,8 +199,7 @@ napi_value SetRtAlarmNotifyAsync(napi_env env, napi_callback_info info) {
 // back-pressure.
 napi_value Disconnect(napi_env env, napi_callback_info info) {
     SArgs<0> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     core->_Disconnect();
     return Undefined(env);
@@ -207,8 +207,7 @@ napi_value Disconnect(napi_env env, napi_callback_info info) {
 
 napi_value IsConnected(napi_env env, napi_callback_info info) {
     SArgs<0> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     return core != nullptr ? Boolean(env, core->IsUp()) : nullptr;
 }
 
@@ -219,22 +218,19 @@ napi_value MakeString(napi_env env, const std::string& text) {
 
 napi_value LastError(napi_env env, napi_callback_info info) {
     SArgs<0> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     return core != nullptr ? MakeString(env, core->LastError()) : nullptr;
 }
 
 napi_value GetState(napi_env env, napi_callback_info info) {
     SArgs<0> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     return core != nullptr ? MakeString(env, DBStateName(core->GetState())) : nullptr;
 }
 
 napi_value SetStateNotify(napi_env env, napi_callback_info info) {
     SArgs<1> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     if (a.argc < 1) return Boolean(env, false);
     // The first registration stays; anything but a function registers nothing.
@@ -274,8 +270,7 @@ bool BoolOption(napi_env env, napi_value opts, const char* name, bool& out) {
 
 napi_value SetAutoReconnect(napi_env env, napi_callback_info info) {
     SArgs<1> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     SReconnectSettings s;
     s.bEnabled = true;
@@ -299,8 +294,7 @@ napi_value SetAutoReconnect(napi_env env, napi_callback_info info) {
 
 napi_value PauseDelivery(napi_env env, napi_callback_info info) {
     SArgs<0> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     core->m_bPaused = true;
     return Undefined(env);
@@ -308,8 +302,7 @@ napi_value PauseDelivery(napi_env env, napi_callback_info info) {
 
 napi_value ResumeDelivery(napi_env env, napi_callback_info info) {
     SArgs<0> a;
-    if (!a.Get(env, info)) return nullptr;
-    DbCore* core = Unwrap(env, a.self);
+    DbCore* core = Begin(env, info, a);
     if (core == nullptr) return nullptr;
     core->ResumeDelivery(env);
     return Undefined(env);
