@@ -16,7 +16,7 @@ const { DBCore, Client } = require('..');
 const { Sim } = require('../tests/QxDBAccess/node/sim.js');
 
 const N = 1000000;
-const ROUNDS = 3;
+const ROUNDS = 5;
 const median = (xs) => xs.slice().sort((a, b) => a - b)[Math.floor(xs.length / 2)];
 
 async function nativeRate(sim) {

@@ -27,7 +27,7 @@ from python_bench import callback_rate  # noqa: E402
 from simproc import Sim, make_project  # noqa: E402
 
 N_CHANGES = 1_000_000
-ROUNDS = 3
+ROUNDS = 5
 
 
 def native_rate(sim):
