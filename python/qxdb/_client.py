@@ -55,7 +55,9 @@ class Watch(Stream[TagChange]):
         self.tags = names
 
     def close(self, error: Optional[BaseException] = None, discard: bool = True) -> None:
-        self.driver._conn._unroute(self)
+        conn = self.driver._conn_ref()
+        if conn is not None:
+            conn._unroute(self)
         super().close(error, discard)
 
     async def __aenter__(self) -> "Watch":
@@ -70,9 +72,18 @@ class Driver:
     on first use; a name the project lacks raises LookupError then."""
 
     def __init__(self, conn: "Connection", name: str) -> None:
-        self._conn = conn
+        # Weak: a connection goes (and disconnects) when the script lets it
+        # go, whatever drivers and watches remain, as a DBCore does.
+        self._conn_ref = weakref.ref(conn)
         self.name = name
         self._native: Optional[QxDBAccess.Driver] = None
+
+    @property
+    def _conn(self) -> "Connection":
+        conn = self._conn_ref()
+        if conn is None:
+            raise Error("the connection was let go")
+        return conn
 
     def _get(self) -> QxDBAccess.Driver:  # worker thread
         if self._native is None:
@@ -149,11 +160,14 @@ def _batch_fn(ref: "weakref.ReferenceType[Connection]", driver: str,
     if conn is None:
         return
     only = conn._only.get(driver)
+    routes = conn._routes.get(driver)
+    # Not held while a blocking stream waits for room: the connection may
+    # be let go meanwhile, which ends its streams.
+    del conn
     if only is not None:
         # One watch has every tag advised on this driver: all of it is its.
         only.put_many(changes)
         return
-    routes = conn._routes.get(driver)
     if not routes:
         return
     out: Dict[Watch, List[TagChange]] = {}
@@ -171,8 +185,10 @@ def _batch_fn(ref: "weakref.ReferenceType[Connection]", driver: str,
 def _alarm_fn(ref: "weakref.ReferenceType[Connection]", *args: Any) -> None:
     conn = ref()
     if conn is not None:
+        streams = list(conn._alarm_streams)
+        del conn  # as in _batch_fn
         alarm = Alarm(*args)
-        for s in list(conn._alarm_streams):
+        for s in streams:
             s.put(alarm)
 
 
@@ -181,6 +197,11 @@ def _state_fn(ref: "weakref.ReferenceType[Connection]", state: str) -> None:
     if conn is not None:
         for s in list(conn._state_streams):
             s.put(state)
+
+
+def _end_streams(streams: "weakref.WeakSet[Stream[Any]]") -> None:
+    for s in list(streams):
+        Stream.close(s)
 
 
 class Connection:
@@ -204,6 +225,11 @@ class Connection:
         self._alarm_setup: Optional["asyncio.Future[Any]"] = None
         self._tasks: Set["asyncio.Future[Any]"] = set()
         self._closed = False
+        # Every stream, so that they end when this object goes unclosed: a
+        # receive thread waiting for room in one must not hold up the
+        # disconnect that comes with it.
+        self._streams: "weakref.WeakSet[Stream[Any]]" = weakref.WeakSet()
+        weakref.finalize(self, _end_streams, self._streams)
         ref = weakref.ref(self)
         self._batch_fn = functools.partial(_batch_fn, ref)
         self._db.SetStateNotify(functools.partial(_state_fn, ref))
@@ -237,6 +263,7 @@ class Connection:
         start with the next alarm."""
         s: Stream[Alarm] = Stream(self._loop, maxsize, overflow)
         self._alarm_streams.add(s)
+        self._streams.add(s)
         if self._alarm_setup is None:
             fn = functools.partial(_alarm_fn, weakref.ref(self))
 
@@ -259,6 +286,7 @@ class Connection:
         """A stream of the connection's state changes, from now on."""
         s: Stream[str] = Stream(self._loop, maxsize, overflow)
         self._state_streams.add(s)
+        self._streams.add(s)
         return s
 
     async def close(self) -> None:
@@ -323,6 +351,7 @@ class Connection:
         return task
 
     def _route(self, w: Watch) -> None:
+        self._streams.add(w)
         routes = {d: dict(tags) for d, tags in self._routes.items()}
         tags = routes.setdefault(w.driver.name, {})
         for name in w.tags:

@@ -3,11 +3,13 @@ and alarms across a dropped connection, and the overflow policies of its
 bounded streams."""
 
 import asyncio
+import gc
 import os
+import time
 import unittest
 
 import qxdb
-from simproc import Sim, make_project
+from simproc import Sim, make_project, wait_until
 
 
 def run(coro, timeout=20.0):
@@ -193,6 +195,21 @@ class AsyncTest(unittest.TestCase):
                 self.assertEqual(watch.coalesced + len(counts), 200000)
                 self.assertEqual(watch.dropped, 0)
         run(go(), timeout=60)
+
+    def test_an_unclosed_connection_with_a_full_blocking_watch_goes_quickly(self):
+        async def go():
+            db = await self.connect()
+            watch = db.driver("PLC1").watch("count", maxsize=2, overflow="block")
+            await watch.ready()
+            self.sim.cmd("storm PLC1 count 5000")
+            await asyncio.sleep(0.2)  # the receive thread waits for room
+            self.assertEqual(len(watch), 2)
+            del db, watch
+            start = time.monotonic()
+            gc.collect()  # the connection and its drivers refer to each other
+            self.assertTrue(wait_until(lambda: self.sim.client_count() == 0, 2.0))
+            return time.monotonic() - start
+        self.assertLess(run(go()), 2.0)
 
 
 if __name__ == "__main__":
