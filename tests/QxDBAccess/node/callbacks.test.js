@@ -49,9 +49,19 @@ test('callbacks', async (t) => {
     drv.SetTagNotify((...args) => calls.push(args));
     drv.ConnectTag('count');
     await sim.cmd('push ' + changeMsg(6, Buffer.from([1, 0, 0, 0]))); // 'int', never read
-    await sim.cmd('set PLC1 count 3');
-    assert.ok(await waitUntil(() => calls.length >= 1));
-    assert.deepEqual(calls, [['PLC1', 'count', 3]]);
+    // A read that holds the unframeable change drops the rest of itself: the
+    // change of count may share it, so it is sent again until one arrives.
+    const sent = [];
+    for (let i = 0; i < 50 && calls.length === 0; i++) {
+      sent.push(100 + i);
+      await sim.cmd(`set PLC1 count ${100 + i}`);
+      await waitUntil(() => calls.length >= 1, 100);
+    }
+    assert.ok(calls.length >= 1);
+    for (const [drv, tag, value] of calls) {
+      assert.deepEqual([drv, tag], ['PLC1', 'count']); // never 'int'
+      assert.ok(sent.includes(value));
+    }
   });
 
   const alarm = (o = {}) => {
