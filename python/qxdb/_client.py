@@ -295,11 +295,7 @@ class Connection:
         if self._closed:
             return
         self._closed = True
-        streams: List[Stream[Any]] = [w for tags in self._routes.values()
-                                      for ws in tags.values() for w in ws]
-        streams += list(self._alarm_streams) + list(self._state_streams)
-        for s in streams:
-            Stream.close(s)  # first: a blocked receive thread lets go
+        _end_streams(self._streams)  # first: a blocked receive thread lets go
         # Not on the worker: a request waiting there on a stalled server is
         # woken by the disconnect and fails.
         await self._loop.run_in_executor(None, self._db.Disconnect)
@@ -378,9 +374,6 @@ class Connection:
             w = next(iter(watches))
             if set(w.tags) == self._advised.get(driver):
                 only[driver] = w
-        # The fast path goes first, so that no change meets neither.
-        if driver not in only:
-            self._only = only
         self._routes = routes
         self._only = only
 

@@ -35,12 +35,12 @@
 #include <vector>
 
 #include "ClientSock.h"
-#include "DBState.h"
-#include "ReqMutex.h"
 #include "DBDriver.h"
+#include "DBState.h"
 #include "FileInfo.h"
 #include "NotifyBatch.h"
 #include "NotifyFrame.h"
+#include "ReqMutex.h"
 #include "RtAlarm.h"
 #include "XTEvent.h"
 

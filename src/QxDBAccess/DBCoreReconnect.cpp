@@ -54,10 +54,7 @@ void CDBCore::SetState(EDBState state, int nOnlyFrom) {
     void* fn = m_stateNotifyFn.load(std::memory_order_acquire);
     if (fn == nullptr || m_bMuted) return;
     CNotifyBatch batch;
-    SNotifyItem& item = batch.Add();
-    item.kind = SNotifyItem::kState;
-    item.fn = fn;
-    item.state = state;
+    batch.AddState(fn, state);
     OnNotifyBatch(batch);
 }
 
@@ -114,25 +111,22 @@ bool CDBCore::TryReconnect(CNotifyBatch& resync) {
     }
     m_bConnect = true;
     ReattachDrivers(fresh);
+    bool ok = true;
     for (auto& entry : m_mapDrvInfos) {
-        if (!m_bConnect) break;
-        if (entry.second.spDriver) ReadviseDriver(*entry.second.spDriver, resync);
-    }
-    void* fn = m_rtAlarmNotifyFn.load(std::memory_order_acquire);
-    if (m_bConnect && fn != nullptr) {
-        std::vector<S2RtAlarm2> active;
-        if (ReqAlarmSubscribe(bReplay ? &active : nullptr)) {
-            for (const S2RtAlarm2& alarm : active) {
-                SNotifyItem& item = resync.Add();
-                item.kind = SNotifyItem::kRtAlarm;
-                item.fn = fn;
-                item.pDriver = nullptr;
-                item.alarm = alarm;
-            }
+        if (entry.second.spDriver && !ReadviseDriver(*entry.second.spDriver, resync)) {
+            ok = false;
+            break;
         }
     }
-    // An owner's disconnect that came meanwhile waits for this lock: it wins.
-    if (!m_bConnect || m_bClosing) {
+    void* fn = m_rtAlarmNotifyFn.load(std::memory_order_acquire);
+    std::vector<S2RtAlarm2> active;
+    if (ok && fn != nullptr && BeginRequest() && ReqAlarmSubscribe(bReplay ? &active : nullptr)) {
+        for (const S2RtAlarm2& alarm : active)
+            resync.AddAlarm(fn, alarm);
+    }
+    // A failed step ends the attempt; an owner's disconnect that came
+    // meanwhile waits for this lock: it wins.
+    if (!ok || !m_bConnect || m_bClosing) {
         m_bConnect = false;
         StopSock();
         resync.Reset();

@@ -232,10 +232,7 @@ void DbCore::HoldEventLoop() {
 void DbCore::FireRtAlarm(void* fn, const S2RtAlarm2& alarm) {
     if (std::this_thread::get_id() != m_jsThread) {
         CNotifyBatch batch;
-        SNotifyItem& item = batch.Add();
-        item.kind = SNotifyItem::kRtAlarm;
-        item.fn = fn;
-        item.alarm = alarm;
+        batch.AddAlarm(fn, alarm);
         OnNotifyBatch(batch);
         return;
     }

@@ -43,6 +43,21 @@ public:
         return m_items[m_nUsed++];
     }
     void Reset() { m_nUsed = 0; }
+    // An alarm, or a change of state, for the callback handle fn.
+    void AddAlarm(void* fn, const S2RtAlarm2& alarm) {
+        SNotifyItem& item = Add();
+        item.kind = SNotifyItem::kRtAlarm;
+        item.fn = fn;
+        item.pDriver = nullptr;
+        item.alarm = alarm;
+    }
+    void AddState(void* fn, EDBState state) {
+        SNotifyItem& item = Add();
+        item.kind = SNotifyItem::kState;
+        item.fn = fn;
+        item.pDriver = nullptr;
+        item.state = state;
+    }
 
 private:
     std::vector<SNotifyItem> m_items;

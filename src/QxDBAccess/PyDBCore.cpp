@@ -146,7 +146,10 @@ void CPyDBCore::AddToRun(std::vector<SRun>& runs, CDBDriver& drv, SPyTagNotify& 
     if (DrvNameObj(drv, h) == nullptr || tagName == nullptr) return;
     SRun* run = nullptr;
     for (SRun& r : runs) {
-        if (r.h == &h) run = &r;
+        if (r.h == &h) {
+            run = &r;
+            break;
+        }
     }
     if (run == nullptr) {
         PyObject* pairs = PyList_New(0);
